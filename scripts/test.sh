@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Installs what the tests need, then builds and runs every test:
+#   native build, AddressSanitizer + UndefinedBehaviorSanitizer build,
+#   ThreadSanitizer build of the concurrency tests, the 32-bit Windows DLL
+#   under wine, and bounded libFuzzer runs.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+JOBS=${JOBS:-$(nproc)}
+FUZZ_SECONDS=${FUZZ_SECONDS:-60}
+export WINEDEBUG=-all
+
+bash scripts/install-deps.sh || { echo "installing dependencies failed"; exit 1; }
+
+total_pass=0
+total_fail=0
+status=0
+
+# Runs ctest in a build tree and adds its counts to the totals.
+run_ctest() {
+  local dir=$1
+  shift
+  local log="$dir/ctest.log"
+  (cd "$dir" && ctest --output-on-failure -j"$JOBS" "$@") 2>&1 | tee "$log"
+  local line
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+  if [ -z "$line" ]; then
+    echo "no ctest summary in $dir"
+    total_fail=$((total_fail + 1))
+    status=1
+    return
+  fi
+  local failed all
+  failed=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
+  all=$(echo "$line" | sed -E 's/.* failed out of ([0-9]+).*/\1/')
+  total_pass=$((total_pass + all - failed))
+  total_fail=$((total_fail + failed))
+  [ "$failed" -eq 0 ] || status=1
+}
+
+build() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+  cmake --build "$dir" -j"$JOBS" > "$dir.build.log" 2>&1 || { tail -50 "$dir.build.log"; return 1; }
+  if grep -q 'warning:' "$dir.build.log"; then
+    echo "compiler warnings in $dir:"
+    grep 'warning:' "$dir.build.log" | sort -u | head -20
+    return 1
+  fi
+}
+
+mkdir -p out
+step() { echo; echo "=== $*"; }
+
+step "native build and tests"
+if build out/release -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
+  run_ctest out/release
+else
+  echo "native build failed"; total_fail=$((total_fail + 1)); status=1
+fi
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer"
+if build out/asan -DCMAKE_BUILD_TYPE=Debug -DAURIVANE_SANITIZE=address,undefined -DAURIVANE_BENCH=OFF \
+     -DCMAKE_CXX_FLAGS=-O1; then
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest out/asan
+else
+  echo "sanitizer build failed"; total_fail=$((total_fail + 1)); status=1
+fi
+
+if [ -f tests/device/CMakeLists.txt ]; then
+  step "ThreadSanitizer (concurrency tests)"
+  if build out/tsan -DCMAKE_BUILD_TYPE=Debug -DAURIVANE_SANITIZE=thread -DAURIVANE_BENCH=OFF -DCMAKE_CXX_FLAGS=-O1; then
+    TSAN_OPTIONS=halt_on_error=1 run_ctest out/tsan -R "${TSAN_TESTS:-device|Device|Recorder|Player|Stress|Engine}"
+  else
+    echo "thread-sanitizer build failed"; total_fail=$((total_fail + 1)); status=1
+  fi
+fi
+
+step "32-bit Windows DLL under wine"
+if build out/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
+  run_ctest out/win32
+else
+  echo "Windows build failed"; total_fail=$((total_fail + 1)); status=1
+fi
+
+if ls fuzz/*_fuzz.cpp > /dev/null 2>&1; then
+  step "libFuzzer (${FUZZ_SECONDS}s per target)"
+  if CC=clang CXX=clang++ build out/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAURIVANE_FUZZ=ON \
+       -DAURIVANE_TESTS=OFF -DAURIVANE_BENCH=OFF -DAURIVANE_SANITIZE=address,undefined; then
+    for f in out/fuzz/fuzz/*_fuzz; do
+      [ -x "$f" ] || continue
+      name=$(basename "$f")
+      corpus="out/fuzz/corpus-$name"
+      mkdir -p "$corpus"
+      seeds="fuzz/corpus/${name%_fuzz}"
+      [ -d "$seeds" ] || seeds=""
+      if "$f" -max_total_time="$FUZZ_SECONDS" -print_final_stats=0 "$corpus" $seeds > "out/fuzz/$name.log" 2>&1; then
+        echo "fuzz $name: clean"; total_pass=$((total_pass + 1))
+      else
+        echo "fuzz $name: FAILED"; tail -40 "out/fuzz/$name.log"; total_fail=$((total_fail + 1)); status=1
+      fi
+    done
+  else
+    echo "fuzz build failed"; total_fail=$((total_fail + 1)); status=1
+  fi
+fi
+
+echo
+echo "total: $total_pass passed, $total_fail failed"
+exit $status

@@ -1,0 +1,226 @@
+#include "aacdec/fft.h"
+
+#include <cmath>
+#include <cstddef>
+
+namespace aurivane {
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586476925286766559;
+
+// Twiddles e^(-2*pi*i*k/kMaxTable) for k < kMaxTable/2; a transform of
+// length n <= kMaxTable steps through it with stride kMaxTable/n.
+constexpr int kMaxTableLog2 = 15;
+constexpr int kMaxTable = 1 << kMaxTableLog2;
+
+struct TwiddleTable {
+    float cosine[kMaxTable / 2];
+    float sine[kMaxTable / 2];
+    TwiddleTable() {
+        for (int k = 0; k < kMaxTable / 2; ++k) {
+            const double a = kTwoPi * k / kMaxTable;
+            cosine[k] = static_cast<float>(std::cos(a));
+            sine[k] = static_cast<float>(std::sin(a));
+        }
+    }
+};
+
+const TwiddleTable& Twiddles() {
+    static const TwiddleTable table;  // thread-safe one-time initialisation
+    return table;
+}
+
+bool IsPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
+
+// In-place radix-2 decimation in time on strided data: element k is at
+// re[k*stride], im[k*stride]. sign is the sign of the exponent.
+void PowerOfTwo(float* re, float* im, std::ptrdiff_t stride, int n, int sign) {
+    // Bit-reversal permutation.
+    for (int i = 0, j = 0; i < n - 1; ++i) {
+        if (i < j) {
+            float* a = re + i * stride;
+            float* b = re + j * stride;
+            float t = *a;
+            *a = *b;
+            *b = t;
+            a = im + i * stride;
+            b = im + j * stride;
+            t = *a;
+            *a = *b;
+            *b = t;
+        }
+        int bit = n >> 1;
+        while (j & bit) {
+            j ^= bit;
+            bit >>= 1;
+        }
+        j |= bit;
+    }
+
+    const bool table = n <= kMaxTable;
+    const TwiddleTable* tw = table ? &Twiddles() : nullptr;
+    const float s = sign < 0 ? -1.0f : 1.0f;
+    for (int half = 1; half < n; half <<= 1) {
+        const int span = half << 1;
+        const int step = table ? kMaxTable / span : 0;
+        for (int k = 0; k < half; ++k) {
+            float wr;
+            float wi;
+            if (table) {
+                wr = tw->cosine[k * step];
+                wi = s * tw->sine[k * step];
+            } else {
+                const double a = kTwoPi * k / span;
+                wr = static_cast<float>(std::cos(a));
+                wi = static_cast<float>(s * std::sin(a));
+            }
+            for (int i = k; i < n; i += span) {
+                float* ar = re + i * stride;
+                float* ai = im + i * stride;
+                float* br = re + (i + half) * stride;
+                float* bi = im + (i + half) * stride;
+                const float tr = *br * wr - *bi * wi;
+                const float ti = *br * wi + *bi * wr;
+                *br = *ar - tr;
+                *bi = *ai - ti;
+                *ar += tr;
+                *ai += ti;
+            }
+        }
+    }
+}
+
+// Lengths that are not powers of two: self-sorting (Stockham) decimation in
+// frequency over the prime factors, in double precision, with a scratch
+// area on the stack.
+constexpr int kMaxGeneralLength = 4096;
+
+struct Complex {
+    double re;
+    double im;
+};
+
+int SmallestFactor(int n) {
+    if (n % 4 == 0) return 4;
+    if (n % 2 == 0) return 2;
+    for (int p = 3; p * p <= n; p += 2) {
+        if (n % p == 0) return p;
+    }
+    return n;
+}
+
+void GeneralLength(float* re, float* im, std::ptrdiff_t stride, int n, int sign) {
+    Complex bufferA[kMaxGeneralLength];
+    Complex bufferB[kMaxGeneralLength];
+    Complex roots[kMaxGeneralLength];  // e^(sign*2*pi*i*k/r) of the current radix
+    for (int k = 0; k < n; ++k) bufferA[k] = {re[k * stride], im[k * stride]};
+
+    Complex* x = bufferA;
+    Complex* y = bufferB;
+    const double dir = sign < 0 ? -1.0 : 1.0;
+    int length = n;  // length of the sub-transforms at this stage
+    int s = 1;       // number of interleaved sub-transforms
+    while (length > 1) {
+        const int r = SmallestFactor(length);
+        const int m = length / r;
+        for (int k = 0; k < r; ++k) {
+            const double a = dir * kTwoPi * k / r;
+            roots[k] = {std::cos(a), std::sin(a)};
+        }
+        for (int p = 0; p < m; ++p) {
+            const double a = dir * kTwoPi * p / length;
+            const Complex wp = {std::cos(a), std::sin(a)};
+            for (int q = 0; q < s; ++q) {
+                Complex w = {1.0, 0.0};  // wp^u
+                for (int u = 0; u < r; ++u) {
+                    double sr = 0.0;
+                    double si = 0.0;
+                    int idx = 0;  // t*u mod r
+                    for (int t = 0; t < r; ++t) {
+                        const Complex& v = x[q + s * (p + t * m)];
+                        const Complex& c = roots[idx];
+                        sr += v.re * c.re - v.im * c.im;
+                        si += v.re * c.im + v.im * c.re;
+                        idx += u;
+                        if (idx >= r) idx -= r;
+                    }
+                    y[q + s * (r * p + u)] = {sr * w.re - si * w.im, sr * w.im + si * w.re};
+                    const double nr = w.re * wp.re - w.im * wp.im;
+                    w.im = w.re * wp.im + w.im * wp.re;
+                    w.re = nr;
+                }
+            }
+        }
+        Complex* t = x;
+        x = y;
+        y = t;
+        length = m;
+        s *= r;
+    }
+    for (int k = 0; k < n; ++k) {
+        re[k * stride] = static_cast<float>(x[k].re);
+        im[k * stride] = static_cast<float>(x[k].im);
+    }
+}
+
+}  // namespace
+
+int FftMixedRadix(float* re, float* im, int ntot, int n, int nspan, int isn) {
+    // Only single one-dimensional transforms are supported (ntot == n == nspan).
+    if (re == nullptr || im == nullptr || n < 2 || isn == 0) return 0;
+    if (ntot != n || nspan != n) return 0;
+    const std::ptrdiff_t stride = isn < 0 ? -static_cast<std::ptrdiff_t>(isn) : isn;
+    const int sign = isn < 0 ? -1 : 1;
+    if (IsPowerOfTwo(n)) {
+        PowerOfTwo(re, im, stride, n, sign);
+        return 1;
+    }
+    if (n > kMaxGeneralLength) return 0;
+    GeneralLength(re, im, stride, n, sign);
+    return 1;
+}
+
+int FftInterleaved(float* data, int n, int sign) {
+    if (data == nullptr) return 0;
+    return FftMixedRadix(data, data + 1, n, n, n, 2 * sign);
+}
+
+int FftSplit(float* re, float* im, int n, int isn) { return FftMixedRadix(re, im, n, n, n, isn); }
+
+int FftSplitCopy(const float* reIn, const float* imIn, float* reOut, float* imOut, int n, int isn) {
+    if (reIn == nullptr || imIn == nullptr || reOut == nullptr || imOut == nullptr || n < 0) return 0;
+    for (int k = 0; k < n; ++k) {
+        reOut[k] = reIn[k];
+        imOut[k] = imIn[k];
+    }
+    return FftMixedRadix(reOut, imOut, n, n, n, isn);
+}
+
+namespace {
+
+struct Log2Table {
+    float entry[65];
+    Log2Table() {
+        entry[0] = -1.0f;
+        for (int i = 1; i <= 64; ++i) entry[i] = static_cast<float>(std::log(double(i)) / std::log(2.0));
+    }
+};
+
+const Log2Table& Log2Entries() {
+    static const Log2Table table;
+    return table;
+}
+
+}  // namespace
+
+void Log2Init() { (void)Log2Entries(); }
+
+float Log2(int i) {
+    if (i < 0 || i > 64) return 0.0f;
+    return Log2Entries().entry[i];
+}
+
+float Log2Difference(int a, int b) { return Log2(b) - Log2(a); }
+
+}  // namespace aurivane

@@ -1,0 +1,18 @@
+# Fails unless the dynamic symbol table defines exactly CreateObject and DestroyObject.
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(exported "")
+foreach(line IN LISTS lines)
+  # "address type name"; only text, data and bss symbols are exports.
+  if(line MATCHES "^[0-9a-fA-F]+ [TDBRVWiu] ([^ ]+)$")
+    list(APPEND exported ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+list(SORT exported)
+if(NOT exported STREQUAL "CreateObject;DestroyObject")
+  message(FATAL_ERROR "unexpected exports: ${exported}")
+endif()
+message(STATUS "exports: ${exported}")

@@ -1,0 +1,2 @@
+// Keeps the support library non-empty whatever else it holds.
+namespace aurivane_test_support {}

@@ -1,0 +1,107 @@
+// A Windows host that loads aurivane.dll by path and talks to it only
+// through the two ordinal exports, as a real host does.
+#include <aurivane/aurivane.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+int passed = 0;
+int failed = 0;
+
+void Check(bool ok, const char* what) {
+    std::printf("%s: %s\n", ok ? "ok  " : "FAIL", what);
+    (ok ? passed : failed)++;
+}
+
+using CreateFn = void* (*)(const ClassId*);
+using DestroyFn = void (*)(const ClassId*, void*);
+
+class LogSink final : public aurivane::AudioSink {
+public:
+    LogSink(char name, std::string* log) : name_(name), log_(log) {}
+    int32_t Process(const void* data, uint32_t bytes) override {
+        log_->push_back(name_);
+        lastData = data;
+        lastBytes = bytes;
+        return 1;
+    }
+    const void* lastData = nullptr;
+    uint32_t lastBytes = 0;
+
+private:
+    char name_;
+    std::string* log_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* path = argc > 1 ? argv[1] : "aurivane.dll";
+    HMODULE dll = LoadLibraryA(path);
+    Check(dll != nullptr, "LoadLibrary");
+    if (dll == nullptr) {
+        std::printf("%d passed, %d failed\n", passed, failed + 1);
+        return 1;
+    }
+    auto create = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(1))));
+    auto destroy = reinterpret_cast<DestroyFn>(reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(2))));
+    Check(create != nullptr, "ordinal 1 resolves");
+    Check(destroy != nullptr, "ordinal 2 resolves");
+    Check(GetProcAddress(dll, "CreateObject") == nullptr, "no export named CreateObject");
+    Check(GetProcAddress(dll, "DestroyObject") == nullptr, "no export named DestroyObject");
+    Check(GetProcAddress(dll, MAKEINTRESOURCEA(3)) == nullptr, "no ordinal 3");
+    if (create == nullptr || destroy == nullptr) {
+        std::printf("%d passed, %d failed\n", passed, failed);
+        return 1;
+    }
+
+    const ClassId* ids[] = {&aurivane::kWaveRecorderId, &aurivane::kWavePlayerId, &aurivane::kSplitterId,
+                            &aurivane::kSplitterAltId,  &aurivane::kG729EncoderId, &aurivane::kG729DecoderId,
+                            &aurivane::kAacEncoderId,   &aurivane::kAacDecoderId};
+    int provided = 0;
+    for (const ClassId* id : ids) {
+        void* object = create(id);
+        if (object != nullptr) ++provided;
+        destroy(id, object);
+    }
+    std::printf("info: %d of 8 classes provided by this build\n", provided);
+    Check(provided >= 2, "every implemented class creates and destroys");
+
+    ClassId altered = aurivane::kSplitterId;
+    altered.data4[7] ^= 1;
+    Check(create(&altered) == nullptr, "id differing in the last byte yields null");
+    destroy(&aurivane::kSplitterId, nullptr);
+    Check(true, "DestroyObject with a null object returns");
+
+    auto* head = static_cast<aurivane::AudioFilter*>(create(&aurivane::kSplitterId));
+    auto* inner = static_cast<aurivane::AudioFilter*>(create(&aurivane::kSplitterAltId));
+    Check(head != nullptr && inner != nullptr, "both splitter ids create");
+    if (head != nullptr && inner != nullptr) {
+        std::string log;
+        LogSink a('A', &log), b('B', &log), c('C', &log);
+        head->AddSink(&a);
+        head->AddSink(inner);
+        head->AddSink(&a);
+        inner->AddSink(&b);
+        inner->AddSink(&c);
+        const char data[] = "payload";
+        Check(head->Process(data, 7) == 1, "Process returns 1");
+        Check(log == "ABCA", "depth-first delivery in list order");
+        Check(a.lastData == data && a.lastBytes == 7, "same pointer and count forwarded");
+        log.clear();
+        Check(head->RemoveSink(&a) == 1, "RemoveSink of a present sink returns 1");
+        Check(head->RemoveSink(&b) == 0, "RemoveSink of an absent sink returns 0");
+        head->Process(data, 0);
+        Check(log == "BCA" && a.lastBytes == 0, "first A removed; zero length forwarded");
+    }
+    destroy(&aurivane::kSplitterId, head);
+    destroy(&aurivane::kSplitterAltId, inner);
+
+    FreeLibrary(dll);
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
