@@ -38,12 +38,15 @@ run_ctest() {
   [ "$failed" -eq 0 ] || status=1
 }
 
+# build DIR [cmake args]: configures and builds; with WARNINGS_FAIL=1 any
+# compiler warning fails the build (not under sanitizers, whose
+# instrumentation makes GCC warn about code it generated itself).
 build() {
   local dir=$1
   shift
   cmake -S . -B "$dir" "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
   cmake --build "$dir" -j"$JOBS" > "$dir.build.log" 2>&1 || { tail -50 "$dir.build.log"; return 1; }
-  if grep -q 'warning:' "$dir.build.log"; then
+  if [ "${WARNINGS_FAIL:-0}" = 1 ] && grep -q 'warning:' "$dir.build.log"; then
     echo "compiler warnings in $dir:"
     grep 'warning:' "$dir.build.log" | sort -u | head -20
     return 1
@@ -54,7 +57,7 @@ mkdir -p out
 step() { echo; echo "=== $*"; }
 
 step "native build and tests"
-if build out/release -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
+if WARNINGS_FAIL=1 build out/release -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
   run_ctest out/release
 else
   echo "native build failed"; total_fail=$((total_fail + 1)); status=1
@@ -78,7 +81,7 @@ if [ -f tests/device/CMakeLists.txt ]; then
 fi
 
 step "32-bit Windows DLL under wine"
-if build out/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
+if WARNINGS_FAIL=1 build out/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
   run_ctest out/win32
 else
   echo "Windows build failed"; total_fail=$((total_fail + 1)); status=1
