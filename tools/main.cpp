@@ -22,6 +22,19 @@ const Command kCommands[] = {
      aurivane::cli::RunClasses},
     {"splitter-demo", "splitter-demo", "build a splitter chain and show the delivery order",
      aurivane::cli::RunSplitterDemo},
+    {"devices", "devices [--device default|virtual]", "describe the sound-card service in use",
+     aurivane::cli::RunDevices},
+    {"record", "record OUT.wav --seconds N [--rate R --channels C]", "capture from the input device to WAV",
+     aurivane::cli::RunRecord},
+    {"play", "play IN.wav", "play a WAV file on the output device", aurivane::cli::RunPlay},
+    {"loopback", "loopback --seconds N", "wire the recorder into the player", aurivane::cli::RunLoopback},
+    {"encode", "encode --codec g729 IN.wav OUT.g729", "encode 8 kHz mono 16-bit WAV to G.729 frames",
+     aurivane::cli::RunEncode},
+    {"decode", "decode [--codec g729|aac] IN.g729|.aps|.aac OUT.wav",
+     "decode G.729 frames, an AAC packet stream or ADTS AAC to WAV", aurivane::cli::RunDecode},
+    {"info", "info IN.aac|IN.aps", "show what an AAC stream holds", aurivane::cli::RunInfo},
+    {"voice-loop", "voice-loop IN.wav OUT.wav [--speed N]",
+     "recorder -> G.729 encoder -> decoder -> player on the virtual card", aurivane::cli::RunVoiceLoop},
 };
 
 void PrintHelp(std::FILE* out) {

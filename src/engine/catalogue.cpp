@@ -9,14 +9,14 @@ namespace aurivane {
 namespace {
 
 const CatalogueEntry kCatalogue[] = {
-    {kWaveRecorderId, "WaveRecorder", nullptr, nullptr},
-    {kWavePlayerId, "CWavePlayer", nullptr, nullptr},
+    {kWaveRecorderId, "WaveRecorder", NewWaveRecorder, DeleteWaveRecorder},
+    {kWavePlayerId, "CWavePlayer", NewWavePlayer, DeleteWavePlayer},
     {kSplitterId, "Splitter", NewSplitter, DeleteSplitter},
     {kSplitterAltId, "Splitter", NewSplitter, DeleteSplitter},
-    {kG729EncoderId, "G729Encoder", nullptr, nullptr},
-    {kG729DecoderId, "G729Decoder", nullptr, nullptr},
+    {kG729EncoderId, "G729Encoder", NewG729Encoder, DeleteG729Encoder},
+    {kG729DecoderId, "G729Decoder", NewG729Decoder, DeleteG729Decoder},
     {kAacEncoderId, "AacEncoder", nullptr, nullptr},
-    {kAacDecoderId, "AacDecoder", nullptr, nullptr},
+    {kAacDecoderId, "AacDecoder", NewAacDecoder, DeleteAacDecoder},
 };
 
 }  // namespace

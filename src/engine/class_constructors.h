@@ -5,12 +5,18 @@
 
 namespace aurivane {
 
+void* NewWaveRecorder();
+void DeleteWaveRecorder(void* object);
+void* NewWavePlayer();
+void DeleteWavePlayer(void* object);
 void* NewSplitter();
 void DeleteSplitter(void* object);
 void* NewG729Encoder();
 void DeleteG729Encoder(void* object);
 void* NewG729Decoder();
 void DeleteG729Decoder(void* object);
+void* NewAacDecoder();
+void DeleteAacDecoder(void* object);
 
 }  // namespace aurivane
 

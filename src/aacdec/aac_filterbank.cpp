@@ -1,0 +1,175 @@
+#include "aacdec/aac_filterbank.h"
+
+#include "aacdec/aac_channel.h"
+#include "aacdec/fft.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace aurivane {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Zeroth-order modified Bessel function of the first kind, by its series.
+double BesselI0(double x) {
+    double sum = 1.0;
+    double term = 1.0;
+    const double q = x * x / 4.0;
+    for (int32_t k = 1; k < 64; ++k) {
+        term *= q / (static_cast<double>(k) * k);
+        sum += term;
+        if (term < sum * 1e-17) break;
+    }
+    return sum;
+}
+
+void KaiserBesselDerived(float* window, int32_t length, double alpha) {
+    // length = half the window; kernel of length/... per ISO/IEC 14496-3.
+    const int32_t n = 2 * length;
+    double kernel[1025];
+    double total = 0.0;
+    for (int32_t j = 0; j <= length; ++j) {
+        const double r = (j - n / 4.0) / (n / 4.0);
+        kernel[j] = BesselI0(kPi * alpha * std::sqrt(std::fmax(0.0, 1.0 - r * r)));
+        total += kernel[j];
+    }
+    double running = 0.0;
+    for (int32_t j = 0; j < length; ++j) {
+        running += kernel[j];
+        window[j] = static_cast<float>(std::sqrt(running / total));
+    }
+}
+
+struct WindowTables {
+    AacWindows windows;
+    WindowTables() {
+        for (int32_t i = 0; i < 1024; ++i) windows.longWindow[0][i] = static_cast<float>(std::sin(kPi / 2048.0 * (i + 0.5)));
+        for (int32_t i = 0; i < 128; ++i) windows.shortWindow[0][i] = static_cast<float>(std::sin(kPi / 256.0 * (i + 0.5)));
+        KaiserBesselDerived(windows.longWindow[1], 1024, 4.0);
+        KaiserBesselDerived(windows.shortWindow[1], 128, 6.0);
+    }
+};
+
+// Pre- and post-rotation factors of the DCT-IV through an N/4-point FFT.
+struct Rotation {
+    float preCos[512], preSin[512], postCos[512], postSin[512];
+    explicit Rotation(int32_t count) {
+        for (int32_t k = 0; k < count / 2; ++k) {
+            const double pre = kPi * (4 * k + 1) / (4.0 * count);
+            const double post = kPi * k / count;
+            preCos[k] = static_cast<float>(std::cos(pre));
+            preSin[k] = static_cast<float>(std::sin(pre));
+            postCos[k] = static_cast<float>(std::cos(post));
+            postSin[k] = static_cast<float>(std::sin(post));
+        }
+    }
+};
+
+const Rotation& RotationFor(int32_t count) {
+    static const Rotation longRotation(1024);
+    static const Rotation shortRotation(128);
+    return count == 1024 ? longRotation : shortRotation;
+}
+
+// u[n] = 0.5 * sum_k X[k] cos(pi/M (n + 1/2)(k + 1/2)), M = count.
+void DctIv(const float* x, int32_t count, float* u, float* work) {
+    const Rotation& rot = RotationFor(count);
+    const int32_t quarter = count / 2;
+    for (int32_t k = 0; k < quarter; ++k) {
+        const float re = 0.5f * x[2 * k];
+        const float im = 0.5f * x[count - 1 - 2 * k];
+        // (re + i im) * exp(-i pre)
+        work[2 * k] = re * rot.preCos[k] + im * rot.preSin[k];
+        work[2 * k + 1] = im * rot.preCos[k] - re * rot.preSin[k];
+    }
+    FftInterleaved(work, quarter, -1);
+    for (int32_t n = 0; n < quarter; ++n) {
+        const float re = work[2 * n];
+        const float im = work[2 * n + 1];
+        u[2 * n] = re * rot.postCos[n] + im * rot.postSin[n];
+        u[count - 1 - 2 * n] = -(im * rot.postCos[n] - re * rot.postSin[n]);
+    }
+}
+
+// Windowed IMDCT of `count` lines, rising half with `left`, falling half
+// with `right` (each `count` long), written over 2 * count samples.
+void WindowedImdct(const float* spectrum, int32_t count, const float* left, const float* right, float* out,
+                   float* work) {
+    Imdct(spectrum, count, out, work);
+    for (int32_t n = 0; n < count; ++n) {
+        out[n] *= left[n];
+        out[count + n] *= right[count - 1 - n];
+    }
+}
+
+}  // namespace
+
+const AacWindows& AacWindowTables() {
+    static const WindowTables tables;
+    return tables.windows;
+}
+
+void OverlapReset(OverlapState* state) {
+    state->previousShape = 0;
+    state->previousSequence = 0;
+    state->windows = &AacWindowTables();
+    std::memset(state->overlap, 0, sizeof(state->overlap));
+}
+
+void Imdct(const float* spectrum, int32_t count, float* out, float* work) {
+    // The IMDCT output is the DCT-IV u extended by its symmetries:
+    // y[n] = u[n + M/2] with u[2M-1-m] = -u[m] and u[m+2M] = -u[m].
+    float u[1024];
+    DctIv(spectrum, count, u, work);
+    const int32_t half = count / 2;
+    for (int32_t n = 0; n < half; ++n) out[n] = u[half + n];
+    for (int32_t n = half; n < count + half; ++n) out[n] = -u[count + half - 1 - n];
+    for (int32_t n = count + half; n < 2 * count; ++n) out[n] = -u[n - count - half];
+}
+
+void InverseFilterbank(OverlapState* state, const float* spectrum, uint8_t windowSequence, uint8_t windowShape,
+                       float* output) {
+    const AacWindows& win = *state->windows;
+    const uint8_t prevShape = state->previousShape & 1;
+    const uint8_t shape = windowShape & 1;
+    float frame[2048];
+    float work[1024];
+    if (windowSequence == kEightShort) {
+        std::memset(frame, 0, sizeof(frame));
+        float block[256];
+        for (int32_t w = 0; w < 8; ++w) {
+            const float* left = win.shortWindow[w == 0 ? prevShape : shape];
+            WindowedImdct(spectrum + 128 * w, 128, left, win.shortWindow[shape], block, work);
+            float* dst = frame + 448 + 128 * w;
+            for (int32_t n = 0; n < 256; ++n) dst[n] += block[n];
+        }
+    } else {
+        Imdct(spectrum, 1024, frame, work);
+        // Left half.
+        if (windowSequence == kLongStop) {
+            const float* rise = win.shortWindow[prevShape];
+            for (int32_t n = 0; n < 448; ++n) frame[n] = 0.0f;
+            for (int32_t n = 0; n < 128; ++n) frame[448 + n] *= rise[n];
+        } else {
+            const float* rise = win.longWindow[prevShape];
+            for (int32_t n = 0; n < 1024; ++n) frame[n] *= rise[n];
+        }
+        // Right half.
+        if (windowSequence == kLongStart) {
+            const float* rise = win.shortWindow[shape];
+            for (int32_t n = 0; n < 128; ++n) frame[1024 + 448 + n] *= rise[127 - n];
+            for (int32_t n = 1024 + 576; n < 2048; ++n) frame[n] = 0.0f;
+        } else {
+            const float* rise = win.longWindow[shape];
+            for (int32_t n = 0; n < 1024; ++n) frame[1024 + n] *= rise[1023 - n];
+        }
+    }
+    for (int32_t n = 0; n < 1024; ++n) output[n] = state->overlap[n] + frame[n];
+    std::memcpy(state->overlap, frame + 1024, sizeof(state->overlap));
+    state->previousShape = shape;
+    state->previousSequence = windowSequence;
+}
+
+}  // namespace aurivane

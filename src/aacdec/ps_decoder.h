@@ -1,0 +1,78 @@
+// Parametric stereo decoder (ISO/IEC 14496-3, 8.6.4, baseline: IID and ICC
+// only; IPD/OPD extension data are read and discarded): ps_data parsing,
+// hybrid analysis, decorrelation with transient attenuation and the mixing
+// that turns one QMF channel into two.
+#ifndef AURIVANE_AACDEC_PS_DECODER_H
+#define AURIVANE_AACDEC_PS_DECODER_H
+
+#include "aacdec/sbr_bit_reader.h"
+
+namespace aurivane {
+
+class PsDecoder {
+public:
+    void Reset();
+    // Reads one ps_data block of at most maxBits bits; returns the number of
+    // bits read. Parameters are taken only from a block that parsed cleanly.
+    int Parse(SbrBitReader& br, int maxBits);
+    // True once a block with a PS header has been taken.
+    bool Ready() const { return headerSeen_; }
+    // re/im: 32 slots x 64 QMF bands of the mono signal, replaced by the left
+    // channel; rRe/rIm receive the right channel. Output lags input by the
+    // hybrid filter delay of 6 slots.
+    void Apply(float (*re)[64], float (*im)[64], float (*rRe)[64], float (*rIm)[64]);
+
+    // Parsed parameters of the last block, for inspection.
+    int NumEnvelopes() const { return numEnv_; }
+    int IidBands() const { return iidBands_; }
+    int IccBands() const { return iccBands_; }
+    int Iid(int e, int b) const { return iid_[e][b]; }
+    int Icc(int e, int b) const { return icc_[e][b]; }
+    int Border(int e) const { return border_[e]; }
+    bool Uses34Bands() const { return use34_; }
+
+private:
+    struct Band {
+        float hRe[16], hIm[16];  // input history for the delays
+        int hPos;
+        float vRe[3][5], vIm[3][5];  // all-pass link states
+        int vPos[3];
+    };
+
+    void Configure(bool use34);
+    void ComputeMatrix(const int* iid, const int* icc, float (*h)[4]) const;
+    void MapToConfig(const int* src, int srcBands, int* dst) const;
+
+    // Header state.
+    bool headerSeen_ = false;
+    bool enableIid_ = false, enableIcc_ = false, enableExt_ = false;
+    int iidMode_ = 0, iccMode_ = 0;
+    // Parameters of the current frame.
+    int numEnv_ = 0;
+    int border_[6] = {};
+    int iid_[6][34] = {};
+    int icc_[6][34] = {};
+    int iidBands_ = 0, iccBands_ = 0;
+    bool fineIid_ = false;
+    bool mixingB_ = false;
+    // Last envelope's indices for time-differential decoding.
+    int prevIid_[34] = {};
+    int prevIcc_[34] = {};
+    int prevIidBands_ = 0, prevIccBands_ = 0;
+    bool haveNew_ = false;
+
+    // Processing state.
+    bool use34_ = false;
+    bool configured_ = false;
+    int numHybrid_ = 71;
+    int numPar_ = 20;
+    float hPrev_[34][4] = {};
+    float qmfRe_[44][64], qmfIm_[44][64];  // 12 look-back slots + 32
+    Band bands_[91];
+    float peakDecay_[34], smooth_[34], peakDiff_[34];
+    float sRe_[32][91], sIm_[32][91];
+};
+
+}  // namespace aurivane
+
+#endif

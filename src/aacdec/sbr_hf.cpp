@@ -1,0 +1,256 @@
+#include "aacdec/sbr_hf.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "aacdec/sbr_tables.h"
+
+namespace aurivane {
+
+namespace {
+
+constexpr int kHfAdj = 2;
+
+int NoiseBandOf(const SbrFreqTables& t, int k) {
+    for (int g = 0; g < t.nQ; ++g)
+        if (k < t.fNoise[g + 1]) return g;
+    return t.nQ - 1;
+}
+
+}  // namespace
+
+void SbrChirpFactors(int nQ, const int* invfMode, int* invfModePrev, float* bwPrev, float* bw) {
+    for (int i = 0; i < nQ; ++i) {
+        float target;
+        switch (invfMode[i]) {
+            case 0: target = invfModePrev[i] == 1 ? 0.6f : 0.0f; break;
+            case 1: target = invfModePrev[i] == 0 ? 0.6f : 0.75f; break;
+            case 2: target = 0.9f; break;
+            default: target = 0.98f; break;
+        }
+        float b = target < bwPrev[i] ? 0.75f * target + 0.25f * bwPrev[i] : 0.90625f * target + 0.09375f * bwPrev[i];
+        if (b < 0.015625f) b = 0.0f;
+        if (b > 0.99609375f) b = 0.99609375f;
+        bw[i] = b;
+        bwPrev[i] = b;
+        invfModePrev[i] = invfMode[i];
+    }
+}
+
+void SbrHfGenerate(const SbrFreqTables& t, const SbrLowBands& low, bool complex, const float* bw, int slotBegin,
+                   int slotEnd, SbrSubbands* high) {
+    // Second-order linear prediction per source band from the covariance
+    // over the whole look-back window.
+    float a0r[32], a0i[32], a1r[32], a1i[32];
+    for (int p = 0; p < t.k0 && p < 32; ++p) {
+        double r01 = 0, i01 = 0, r02 = 0, i02 = 0, r11 = 0, r12 = 0, i12 = 0, r22 = 0;
+        for (int n = 0; n < 38; ++n) {
+            // phi(i,j) = sum x(n - i + 2) conj(x(n - j + 2))
+            const double x0r = low.re[n + 2][p], x0i = low.im[n + 2][p];
+            const double x1r = low.re[n + 1][p], x1i = low.im[n + 1][p];
+            const double x2r = low.re[n][p], x2i = low.im[n][p];
+            r01 += x0r * x1r + x0i * x1i;
+            i01 += x0i * x1r - x0r * x1i;
+            r02 += x0r * x2r + x0i * x2i;
+            i02 += x0i * x2r - x0r * x2i;
+            r11 += x1r * x1r + x1i * x1i;
+            r12 += x1r * x2r + x1i * x2i;
+            i12 += x1i * x2r - x1r * x2i;
+            r22 += x2r * x2r + x2i * x2i;
+        }
+        double ar1 = 0, ai1 = 0, ar0 = 0, ai0 = 0;
+        const double det = r22 * r11 - (r12 * r12 + i12 * i12) / (1.0 + 1e-6);
+        if (det != 0.0) {
+            // alpha1 = (phi01 phi12 - phi02 phi11) / det
+            ar1 = ((r01 * r12 - i01 * i12) - r02 * r11) / det;
+            ai1 = ((r01 * i12 + i01 * r12) - i02 * r11) / det;
+        }
+        if (r11 != 0.0) {
+            // alpha0 = -(phi01 + alpha1 conj(phi12)) / phi11
+            ar0 = -(r01 + ar1 * r12 + ai1 * i12) / r11;
+            ai0 = -(i01 + ai1 * r12 - ar1 * i12) / r11;
+        }
+        if (ar0 * ar0 + ai0 * ai0 >= 16.0 || ar1 * ar1 + ai1 * ai1 >= 16.0) ar0 = ai0 = ar1 = ai1 = 0.0;
+        a0r[p] = static_cast<float>(ar0);
+        a0i[p] = static_cast<float>(complex ? ai0 : 0.0);
+        a1r[p] = static_cast<float>(ar1);
+        a1i[p] = static_cast<float>(complex ? ai1 : 0.0);
+    }
+    int k = t.kx;
+    for (int patch = 0; patch < t.numPatches; ++patch) {
+        for (int x = 0; x < t.patchNumSubbands[patch]; ++x, ++k) {
+            const int p = t.patchStartSubband[patch] + x;
+            const float b = bw[NoiseBandOf(t, k)];
+            const float c0r = b * a0r[p], c0i = b * a0i[p];
+            const float c1r = b * b * a1r[p], c1i = b * b * a1i[p];
+            for (int l = slotBegin; l < slotEnd; ++l) {
+                const int n = l + kHfAdj;
+                const float x0r = low.re[n][p], x0i = low.im[n][p];
+                const float x1r = low.re[n - 1][p], x1i = low.im[n - 1][p];
+                const float x2r = low.re[n - 2][p], x2i = low.im[n - 2][p];
+                high->re[n][k] = x0r + c0r * x1r - c0i * x1i + c1r * x2r - c1i * x2i;
+                high->im[n][k] = x0i + c0r * x1i + c0i * x1r + c1r * x2i + c1i * x2r;
+            }
+        }
+    }
+}
+
+void SbrHfAdjust(const SbrAdjustInput& in, SbrAdjusterState* st, SbrSubbands* high) {
+    static const float kLimGain[4] = {0.70795f, 1.0f, 1.41254f, 1e10f};
+    static const float kSmooth[5] = {0.33333333f, 0.30150283f, 0.21816949f, 0.11516383f, 0.03183050f};
+    const double kEps = 1e-12;
+    const SbrFreqTables& t = *in.tables;
+    const SbrGrid& g = *in.grid;
+    const int kx = t.kx, mCount = t.m;
+    const bool smoothing = in.header->smoothingMode == 0;
+    const float limGain = kLimGain[in.header->limiterGains & 3];
+
+    // Sinusoid positions: the middle subband of each high-resolution band.
+    int sineAt[64];
+    for (int m = 0; m < mCount; ++m) sineAt[m] = -1;
+    for (int i = 0; i < t.n[1]; ++i) {
+        int mid = ((t.fHigh[i] + t.fHigh[i + 1]) >> 1) - kx;
+        if (mid >= 0 && mid < mCount) sineAt[mid] = i;
+    }
+
+    for (int l = 0; l < g.numEnv; ++l) {
+        const int res = g.freqRes[l];
+        const int* fTab = res ? t.fHigh : t.fLow;
+        const int nBands = t.n[res];
+        const int iBegin = 2 * g.tE[l], iEnd = 2 * g.tE[l + 1];
+        const bool transient = l == g.transientEnv || (l == 0 && in.prevTransientAtEnd);
+        int q = 0;
+        while (q + 1 < g.numNoise && g.tE[l] >= g.tQ[q + 1]) ++q;
+
+        float eCurr[48], eOrig[48], qMap[48], sIndex[48], sMapped[48];
+        // Estimated energies.
+        for (int m = 0; m < mCount; ++m) {
+            double s = 0.0;
+            for (int i = iBegin; i < iEnd; ++i) {
+                const float r = high->re[i + kHfAdj][m + kx], im = high->im[i + kHfAdj][m + kx];
+                s += static_cast<double>(r) * r + static_cast<double>(im) * im;
+            }
+            eCurr[m] = static_cast<float>(s / (iEnd - iBegin));
+        }
+        int band = 0;
+        for (int m = 0; m < mCount; ++m) {
+            while (band + 1 < nBands && m + kx >= fTab[band + 1]) ++band;
+            eOrig[m] = in.envOrig[l][band];
+        }
+        if (in.header->interpolFreq == 0) {
+            for (int b = 0; b < nBands; ++b) {
+                double s = 0.0;
+                int lo = fTab[b] - kx, hi = fTab[b + 1] - kx;
+                for (int m = lo; m < hi; ++m) s += eCurr[m];
+                for (int m = lo; m < hi; ++m) eCurr[m] = static_cast<float>(s / (hi - lo));
+            }
+        }
+        int nb = 0;
+        for (int m = 0; m < mCount; ++m) {
+            while (nb + 1 < t.nQ && m + kx >= t.fNoise[nb + 1]) ++nb;
+            qMap[m] = in.noiseOrig[q][nb];
+            int i = sineAt[m];
+            sIndex[m] = (i >= 0 && in.addHarmonic[i] && (l >= g.transientEnv || in.addHarmonicPrev[i])) ? 1.0f : 0.0f;
+        }
+        for (int b = 0; b < nBands; ++b) {
+            float any = 0.0f;
+            for (int m = fTab[b] - kx; m < fTab[b + 1] - kx; ++m) any = std::max(any, sIndex[m]);
+            for (int m = fTab[b] - kx; m < fTab[b + 1] - kx; ++m) sMapped[m] = any;
+        }
+
+        float gain[48], qM[48], sM[48];
+        for (int m = 0; m < mCount; ++m) {
+            const double eo = eOrig[m], ec = eCurr[m], qv = qMap[m];
+            if (sMapped[m] == 0.0f)
+                gain[m] = static_cast<float>(std::sqrt(eo / ((1.0 + ec) * (1.0 + (transient ? 0.0 : qv)))));
+            else
+                gain[m] = static_cast<float>(std::sqrt(eo / (1.0 + ec) * qv / (1.0 + qv)));
+            qM[m] = static_cast<float>(std::sqrt(eo * qv / (1.0 + qv)));
+            sM[m] = static_cast<float>(std::sqrt(eo * sIndex[m] / (1.0 + qv)));
+        }
+        // Limiter and boost per limiter band.
+        for (int k = 0; k < t.nLim; ++k) {
+            const int lo = t.fLim[k] - kx, hi = t.fLim[k + 1] - kx;
+            double sumO = 0.0, sumC = 0.0;
+            for (int m = lo; m < hi; ++m) {
+                sumO += eOrig[m];
+                sumC += eCurr[m];
+            }
+            const double gMax = std::min(std::sqrt((kEps + sumO) / (kEps + sumC)) * limGain, 1e5);
+            double den = 0.0;
+            for (int m = lo; m < hi; ++m) {
+                if (gain[m] > gMax) {
+                    qM[m] = static_cast<float>(qM[m] * (gMax / gain[m]));
+                    gain[m] = static_cast<float>(gMax);
+                }
+                den += static_cast<double>(eCurr[m]) * gain[m] * gain[m] + static_cast<double>(sM[m]) * sM[m];
+                if (sM[m] == 0.0f && !transient) den += static_cast<double>(qM[m]) * qM[m];
+            }
+            const double boost = std::min(std::sqrt((kEps + sumO) / (kEps + den)), 1.584893192);
+            for (int m = lo; m < hi; ++m) {
+                gain[m] = static_cast<float>(gain[m] * boost);
+                qM[m] = static_cast<float>(qM[m] * boost);
+                sM[m] = static_cast<float>(sM[m] * boost);
+            }
+        }
+        if (st->reset) {
+            for (int h = 0; h < 5; ++h)
+                for (int m = 0; m < mCount; ++m) {
+                    st->gHist[h][m] = gain[m];
+                    st->qHist[h][m] = qM[m];
+                }
+            st->reset = false;
+        }
+        // Assembly with gain smoothing, noise floor and sinusoids.
+        for (int i = iBegin; i < iEnd; ++i) {
+            for (int h = 4; h > 0; --h)
+                for (int m = 0; m < mCount; ++m) {
+                    st->gHist[h][m] = st->gHist[h - 1][m];
+                    st->qHist[h][m] = st->qHist[h - 1][m];
+                }
+            for (int m = 0; m < mCount; ++m) {
+                st->gHist[0][m] = gain[m];
+                st->qHist[0][m] = qM[m];
+            }
+            // The sinusoid phase advances after each slot, the noise index
+            // before each use.
+            const int si = st->sineIndex;
+            st->sineIndex = (st->sineIndex + 1) & 3;
+            float* yr = high->re[i + kHfAdj];
+            float* yi = high->im[i + kHfAdj];
+            for (int m = 0; m < mCount; ++m) {
+                float gf, qf;
+                if (smoothing && !transient) {
+                    gf = qf = 0.0f;
+                    for (int h = 0; h < 5; ++h) {
+                        gf += st->gHist[h][m] * kSmooth[h];
+                        qf += st->qHist[h][m] * kSmooth[h];
+                    }
+                } else {
+                    gf = gain[m];
+                    qf = qM[m];
+                }
+                st->noiseIndex = (st->noiseIndex + 1) & 511;
+                float r = yr[m + kx] * gf;
+                float im = yi[m + kx] * gf;
+                if (sM[m] != 0.0f) {
+                    // phi = 1, i, -1, -i; the imaginary part alternates with the band.
+                    const float s = sM[m];
+                    if (si == 0) r += s;
+                    else if (si == 2) r -= s;
+                    else if (in.complex) {
+                        const float sign = ((m + kx) & 1) ? -1.0f : 1.0f;
+                        im += (si == 1 ? s : -s) * sign;
+                    }
+                } else if (!transient) {
+                    r += qf * kSbrNoiseTable[st->noiseIndex][0];
+                    if (in.complex) im += qf * kSbrNoiseTable[st->noiseIndex][1];
+                }
+                yr[m + kx] = r;
+                yi[m + kx] = in.complex ? im : 0.0f;
+            }
+        }
+    }
+}
+
+}  // namespace aurivane

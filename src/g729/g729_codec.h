@@ -1,0 +1,70 @@
+// G.729 Annex A speech codec in double precision: one encoder and one
+// decoder state per call direction. EncodeFrame and DecodeFrame allocate
+// nothing; instances are independent, so a server may run many.
+#ifndef AURIVANE_G729_G729_CODEC_H
+#define AURIVANE_G729_G729_CODEC_H
+
+#include <cstdint>
+
+#include "g729/g729_filters.h"
+#include "g729/g729_gain.h"
+#include "g729/g729_lsp_quantizer.h"
+#include "g729/g729_postfilter.h"
+
+namespace aurivane {
+
+inline constexpr int kG729FrameSamples = 80;
+inline constexpr int kG729FrameBytes = 10;
+
+class G729EncoderState {
+public:
+    G729EncoderState();
+    void InitEncoder();
+    // 80 samples in, one 10-byte frame out.
+    void EncodeFrame(const int16_t* pcm, uint8_t* frame);
+
+private:
+    void Subframe(int s, const double aq[11], int t0min, int t0max, int* t1, uint16_t* pitch,
+                  uint16_t* positions, uint16_t* signs, uint16_t* gains);
+
+    g729::HighPass2 preProc_;
+    double speech_[240];
+    double wsp_[143 + 80];
+    double exc_[154 + 80];
+    double wspMem_[10];
+    double targetMem_[10];
+    double prevLsp_[10];
+    double prevLspQ_[10];
+    g729::LsfPredictorMemory lsfMem_;
+    g729::GainPredictor gainPred_;
+    double sharp_;
+    double tamingErr_[4];
+};
+
+class G729DecoderState {
+public:
+    G729DecoderState();
+    void InitDecoder();
+    // One 10-byte frame in (any bit pattern), 80 samples out.
+    void DecodeFrame(const uint8_t* frame, int16_t* pcm);
+
+private:
+    double exc_[154 + 80];
+    double synMem_[10];
+    double synth_[10 + 80];  // ten samples of history, then the frame
+    double sharp_;
+    int prevT0_;
+    double prevLspQ_[10];
+    g729::LsfPredictorMemory lsfMem_;
+    g729::GainPredictor gainPred_;
+    g729::PostFilter postFilter_;
+    g729::HighPass2 postProc_;
+};
+
+// Rounds to the nearest integer (halves away from zero) and saturates to
+// 16 bits; NaN gives 0.
+int16_t G729RoundSample(double v);
+
+}  // namespace aurivane
+
+#endif

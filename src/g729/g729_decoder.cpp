@@ -1,0 +1,107 @@
+#include <cstring>
+
+#include "g729/g729_acelp.h"
+#include "g729/g729_codec.h"
+#include "g729/g729_frame.h"
+#include "g729/g729_lpc.h"
+#include "g729/g729_pitch.h"
+#include "g729/g729_tables.h"
+
+namespace aurivane {
+
+using namespace g729;
+
+int16_t G729RoundSample(double v) {
+    if (!(v == v)) return 0;
+    v = v >= 0.0 ? v + 0.5 : v - 0.5;
+    if (v > 32767.0) return 32767;
+    if (v < -32768.0) return -32768;
+    return static_cast<int16_t>(v);
+}
+
+G729DecoderState::G729DecoderState() : postProc_(kPostProcB, kPostProcA) {
+    std::memcpy(prevLspQ_, kLspInit, sizeof prevLspQ_);
+    gainPred_.Reset();
+    postFilter_.ResetAll();
+    InitDecoder();
+}
+
+void G729DecoderState::InitDecoder() {
+    for (double& v : exc_) v = 0.0;
+    for (double& v : synMem_) v = 0.0;
+    for (double& v : synth_) v = 0.0;
+    sharp_ = kSharpMin;
+    prevT0_ = 60;
+    lsfMem_.Reset();
+    postFilter_.Reset();
+    postProc_.Reset();
+}
+
+void G729DecoderState::DecodeFrame(const uint8_t* frame, int16_t* pcm) {
+    const G729Parameters p = UnpackG729Frame(frame);
+    const bool parityError = ((G729PitchParity(p.pitch1) + p.parity) & 1) != 0;
+
+    double lspq[10], lspMid[10];
+    DecodeLsp(p.lsp1, p.lsp2, lsfMem_, lspq);
+    for (int i = 0; i < kOrder; ++i) lspMid[i] = 0.5 * (prevLspQ_[i] + lspq[i]);
+    double a[2][11];
+    LspToLpc(lspMid, a[0]);
+    LspToLpc(lspq, a[1]);
+    std::memcpy(prevLspQ_, lspq, sizeof prevLspQ_);
+
+    double* exc = exc_ + kExcHistory;
+    double* syn = synth_ + kOrder;
+    int delays[2];
+    int t1 = 0;
+    for (int s = 0; s < 2; ++s) {
+        double* e = exc + s * kSubframe;
+        G729PitchDelay d;
+        if (s == 0) {
+            if (parityError) {
+                d.integer = prevT0_;
+                d.fraction = 0;
+            } else {
+                d = DecodeG729PitchDelay1(p.pitch1);
+            }
+            t1 = d.integer;
+        } else {
+            d = DecodeG729PitchDelay2(p.pitch2, t1);
+            prevT0_ = d.integer;
+        }
+        delays[s] = d.integer;
+        AdaptiveVector(e, d.integer, d.fraction, kSubframe);
+
+        double code[kSubframe];
+        AcelpDecode(s == 0 ? p.positions1 : p.positions2, s == 0 ? p.signs1 : p.signs2, code);
+        if (d.integer < kSubframe) SharpenSubframe(code, d.integer, sharp_);
+
+        double gp, gc, gamma;
+        DecodeGains(s == 0 ? p.gains1 : p.gains2, gainPred_.Predict(code), &gp, &gc, &gamma);
+        gainPred_.Update(gamma);
+
+        sharp_ = gp;
+        if (sharp_ > kSharpMax) sharp_ = kSharpMax;
+        if (sharp_ < kSharpMin) sharp_ = kSharpMin;
+
+        for (int i = 0; i < kSubframe; ++i) {
+            // The fixed-point reference saturates its 16-bit excitation; the
+            // same bound keeps hostile gain sequences from growing without
+            // limit.
+            double v = gp * e[i] + gc * code[i];
+            if (v > 32767.0) v = 32767.0;
+            if (v < -32768.0) v = -32768.0;
+            e[i] = v;
+        }
+        Synthesis(a[s], e, syn + s * kSubframe, kSubframe, synMem_, true);
+    }
+    std::memmove(exc_, exc_ + kFrame, kExcHistory * sizeof(double));
+
+    double post[kFrame];
+    for (int s = 0; s < 2; ++s)
+        postFilter_.Process(syn + s * kSubframe, a[s], delays[s], post + s * kSubframe);
+    std::memmove(synth_, synth_ + kFrame, kOrder * sizeof(double));
+
+    for (int i = 0; i < kFrame; ++i) pcm[i] = G729RoundSample(postProc_.Process(post[i]));
+}
+
+}  // namespace aurivane

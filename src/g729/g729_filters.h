@@ -1,0 +1,46 @@
+// Direct-form filters of the codec: LP residual and synthesis, convolution
+// with a truncated impulse response, and the second-order high-pass
+// sections of the pre- and post-processing.
+#ifndef AURIVANE_G729_G729_FILTERS_H
+#define AURIVANE_G729_G729_FILTERS_H
+
+namespace aurivane::g729 {
+
+inline constexpr int kMaxFilterLength = 80;
+
+// y[n] = x[n] + sum a[i] x[n-i]; x[-10..-1] must be readable.
+void Residual(const double a[11], const double* x, double* y, int n);
+
+// y[n] = x[n] - sum a[i] y[n-i] with the ten past outputs in mem (oldest
+// first). x and y may be the same buffer; n <= kMaxFilterLength. mem is
+// replaced by the last ten outputs when update is true.
+void Synthesis(const double a[11], const double* x, double* y, int n, double mem[10], bool update);
+
+// y[n] = sum_{i<=n} x[i] h[n-i], n = 0..len-1.
+void Convolve(const double* x, const double* h, double* y, int len);
+
+double Dot(const double* x, const double* y, int n);
+
+// y[n] = b0 x[n] + b1 x[n-1] + b2 x[n-2] + a1 y[n-1] + a2 y[n-2].
+class HighPass2 {
+public:
+    HighPass2(const double b[3], const double a[3]) : b_(b), a_(a) {}
+    void Reset() { x1_ = x2_ = y1_ = y2_ = 0.0; }
+    double Process(double x) {
+        const double y = b_[0] * x + b_[1] * x1_ + b_[2] * x2_ + a_[1] * y1_ + a_[2] * y2_;
+        x2_ = x1_;
+        x1_ = x;
+        y2_ = y1_;
+        y1_ = y;
+        return y;
+    }
+
+private:
+    const double* b_;
+    const double* a_;
+    double x1_ = 0.0, x2_ = 0.0, y1_ = 0.0, y2_ = 0.0;
+};
+
+}  // namespace aurivane::g729
+
+#endif

@@ -1,0 +1,127 @@
+#include "g729/g729_pitch.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+
+#include "g729/g729_filters.h"
+#include "g729/g729_tables.h"
+
+namespace aurivane::g729 {
+
+void AdaptiveVector(double* exc, int t0, int frac, int n) {
+    // u(n) interpolated with b30 at phase t: taps b30[t + 3i] on the past
+    // side and b30[3 - t + 3i] on the future side.
+    const double* x0 = exc - t0;
+    int f = -frac;
+    if (f < 0) {
+        f += kUpSamp;
+        --x0;
+    }
+    for (int j = 0; j < n; ++j) {
+        const double* x1 = x0 + j;
+        const double* x2 = x0 + j + 1;
+        double s = 0.0;
+        for (int i = 0, k = 0; i < kInterpHalf; ++i, k += kUpSamp)
+            s += x1[-i] * kInterp3[f + k] + x2[i] * kInterp3[kUpSamp - f + k];
+        exc[j] = s;
+    }
+}
+
+namespace {
+
+// Decimated correlation of wsp with its delayed copy, and the delayed energy.
+double DecimatedCorrelation(const double* wsp, int t) {
+    double s = 0.0;
+    for (int j = 0; j < kFrame; j += 2) s += wsp[j] * wsp[j - t];
+    return s;
+}
+
+double NormalisedMax(const double* wsp, int t, double corr) {
+    double e = 0.01;
+    for (int j = 0; j < kFrame; j += 2) e += wsp[j - t] * wsp[j - t];
+    return corr / std::sqrt(e);
+}
+
+}  // namespace
+
+int OpenLoopPitch(const double* wsp) {
+    auto search = [&](int lo, int hi, int step, int* best) {
+        double max = -DBL_MAX;
+        for (int t = lo; t <= hi; t += step) {
+            const double c = DecimatedCorrelation(wsp, t);
+            if (c > max) {
+                max = c;
+                *best = t;
+            }
+        }
+        return max;
+    };
+    int t1 = 20, t2 = 40, t3 = 80;
+    const double c1 = search(20, 39, 1, &t1);
+    const double c2 = search(40, 79, 1, &t2);
+    double c3 = search(80, 142, 2, &t3);
+    const int even = t3;
+    for (int t = even - 1; t <= even + 1; t += 2) {
+        const double c = DecimatedCorrelation(wsp, t);
+        if (c > c3) {
+            c3 = c;
+            t3 = t;
+        }
+    }
+    double m1 = NormalisedMax(wsp, t1, c1);
+    double m2 = NormalisedMax(wsp, t2, c2);
+    const double m3 = NormalisedMax(wsp, t3, c3);
+    if (std::abs(2 * t2 - t3) < 5) m2 += 0.25 * m3;
+    if (std::abs(3 * t2 - t3) < 7) m2 += 0.25 * m3;
+    if (std::abs(2 * t1 - t2) < 5) m1 += 0.2 * m2;
+    if (std::abs(3 * t1 - t2) < 7) m1 += 0.2 * m2;
+    int t = t1;
+    double m = m1;
+    if (m2 > m) {
+        m = m2;
+        t = t2;
+    }
+    if (m3 > m) t = t3;
+    return t;
+}
+
+int ClosedLoopPitch(double* exc, const double* target, const double* h, int tmin, int tmax,
+                    bool firstSubframe, int* frac) {
+    // Backward-filtered target: correlation with the filtered past
+    // excitation becomes a plain dot product with the excitation.
+    double dn[kSubframe];
+    for (int i = 0; i < kSubframe; ++i) {
+        double s = 0.0;
+        for (int j = i; j < kSubframe; ++j) s += target[j] * h[j - i];
+        dn[i] = s;
+    }
+    double max = 0.1;
+    int t0 = tmin;
+    for (int t = tmin; t <= tmax; ++t) {
+        const double c = Dot(dn, exc - t, kSubframe);
+        if (c > max) {
+            max = c;
+            t0 = t;
+        }
+    }
+    *frac = 0;
+    AdaptiveVector(exc, t0, 0, kSubframe);
+    if (firstSubframe && t0 > 84) return t0;
+    max = Dot(dn, exc, kSubframe);
+    double best[kSubframe];
+    for (int i = 0; i < kSubframe; ++i) best[i] = exc[i];
+    for (int f = -1; f <= 1; f += 2) {
+        AdaptiveVector(exc, t0, f, kSubframe);
+        const double c = Dot(dn, exc, kSubframe);
+        if (c > max) {
+            max = c;
+            *frac = f;
+            for (int i = 0; i < kSubframe; ++i) best[i] = exc[i];
+        }
+    }
+    for (int i = 0; i < kSubframe; ++i) exc[i] = best[i];
+    return t0;
+}
+
+}  // namespace aurivane::g729

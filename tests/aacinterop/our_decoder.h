@@ -1,0 +1,48 @@
+// Our AAC-LC core decoder driven over an ADTS stream (any of the nine rates),
+// with the output one frame late as the decoder delivers it.
+#ifndef AURIVANE_TESTS_AACINTEROP_OUR_DECODER_H
+#define AURIVANE_TESTS_AACINTEROP_OUR_DECODER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "aac_peers.h"
+
+namespace aurivane::aactest {
+
+struct OurPcm {
+    int channels = 0;    // of the ADTS header (1 or 2)
+    int sampleRate = 0;
+    int frames = 0;      // decode calls made
+    std::vector<float> samples;  // interleaved, 16-bit scale, one frame late
+    std::vector<int> statuses;   // per decode call
+    std::vector<bool> noise;     // per decode call: the block used noise substitution
+};
+
+// Decodes every raw data block of the stream. Fails only when the stream
+// holds no frame or a rate the decoder does not take.
+bool CoreDecodeAdts(const std::vector<uint8_t>& adts, OurPcm* out, std::string* error);
+
+// A peer's decoding (interleaved, same channel count) compared with ours
+// after dropping our first, silent frame (and the frames the peer skipped):
+// `frames` whole frames from the peer's first; 0 means as many as both hold.
+struct Comparison {
+    double snrDb = 0.0;
+    double maxDiff = 0.0;
+    std::size_t frames = 0;
+    std::vector<double> frameSnrDb;  // per compared frame
+    // Substituted noise is random in every decoder: the frames that overlap
+    // a block with noise bands are compared by energy, the others by SNR.
+    std::size_t noiseFrames = 0;
+    double snrDbWithoutNoise = 0.0;
+    double noiseEnergyRatioDb = 0.0;  // ours over the peer's, over those frames
+};
+Comparison CompareDelayed(const PeerPcm& peer, const OurPcm& ours, std::size_t frames = 0);
+
+// How many leading frames the peer left out (0 to 2), by best agreement.
+int DetectSkippedFrames(const PeerPcm& peer, const OurPcm& ours);
+
+}  // namespace aurivane::aactest
+
+#endif

@@ -1,0 +1,286 @@
+// G.729 commands: WAV to a raw G.729 frame stream and back, through the
+// engine's G.729 filters, exactly as a host would drive them.
+#include "commands.h"
+
+#include <aurivane/aurivane.h>
+#include <aurivane/wave_service.h>
+
+#include "wav_file.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace aurivane::cli {
+
+namespace {
+
+constexpr uint32_t kPcmFrameBytes = 160;  // 80 samples, 10 ms
+constexpr uint32_t kFrameBytes = 10;
+// One second per Process call keeps the buffers small for long files.
+constexpr uint32_t kFramesPerCall = 100;
+
+// Collects what a filter delivers.
+class ByteSink final : public AudioSink {
+public:
+    int32_t Process(const void* data, uint32_t byteCount) override {
+        const auto* p = static_cast<const uint8_t*>(data);
+        if (p != nullptr) bytes.insert(bytes.end(), p, p + byteCount);
+        return 1;
+    }
+    std::vector<uint8_t> bytes;
+};
+
+// The two positional file names after an optional "--codec g729".
+bool ParseFiles(const Args& args, const char* usage, std::string* in, std::string* out) {
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--codec" && i + 1 < args.size()) {
+            if (args[i + 1] != "g729") {
+                std::fprintf(stderr, "%s\n", usage);
+                return false;
+            }
+            ++i;
+        } else {
+            files.push_back(args[i]);
+        }
+    }
+    if (files.size() != 2) {
+        std::fprintf(stderr, "%s\n", usage);
+        return false;
+    }
+    *in = files[0];
+    *out = files[1];
+    return true;
+}
+
+// Runs the whole input through a new filter of the class, in calls of
+// whole pieces, and returns everything it delivered.
+bool RunFilter(const ClassId* id, const char* name, const uint8_t* data, std::size_t size, uint32_t pieceBytes,
+               std::vector<uint8_t>* out) {
+    auto* filter = static_cast<AudioFilter*>(CreateObject(id));
+    if (filter == nullptr) {
+        std::fprintf(stderr, "aurivane: this build does not provide the %s class\n", name);
+        return false;
+    }
+    ByteSink sink;
+    filter->AddSink(&sink);
+    const std::size_t step = static_cast<std::size_t>(pieceBytes) * kFramesPerCall;
+    bool ok = true;
+    for (std::size_t at = 0; at < size && ok; at += step) {
+        const std::size_t n = size - at < step ? size - at : step;
+        ok = filter->Process(data + at, static_cast<uint32_t>(n)) == 1;
+    }
+    DestroyObject(id, filter);
+    if (!ok) {
+        std::fprintf(stderr, "aurivane: the %s failed\n", name);
+        return false;
+    }
+    out->swap(sink.bytes);
+    return true;
+}
+
+}  // namespace
+
+int RunEncodeG729(const Args& args) {
+    std::string inPath, outPath;
+    if (!ParseFiles(args, "usage: aurivane encode --codec g729 IN.wav OUT.g729", &inPath, &outPath)) return 2;
+    WavData wav;
+    std::string error;
+    if (!ReadWav(inPath, &wav, &error)) {
+        std::fprintf(stderr, "aurivane encode: %s: %s (G.729 needs 8000 Hz mono 16-bit PCM WAV)\n", inPath.c_str(),
+                     error.c_str());
+        return 1;
+    }
+    if (wav.sampleRate != 8000 || wav.channels != 1) {
+        std::fprintf(stderr,
+                     "aurivane encode: %s is %u Hz with %u channel(s); G.729 needs 8000 Hz mono 16-bit PCM WAV "
+                     "(convert first, e.g. sox IN -r 8000 -c 1 -b 16 OUT.wav)\n",
+                     inPath.c_str(), static_cast<unsigned>(wav.sampleRate), static_cast<unsigned>(wav.channels));
+        return 1;
+    }
+    // Little-endian PCM bytes, the last partial frame padded with silence
+    // so that the end of the recording is coded too.
+    const std::size_t frames = (wav.samples.size() + 79) / 80;
+    std::vector<uint8_t> pcm(frames * kPcmFrameBytes, 0);
+    for (std::size_t i = 0; i < wav.samples.size(); ++i) {
+        const auto v = static_cast<uint16_t>(wav.samples[i]);
+        pcm[2 * i] = static_cast<uint8_t>(v);
+        pcm[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+    }
+    std::vector<uint8_t> coded;
+    if (!RunFilter(&kG729EncoderId, "G729Encoder", pcm.data(), pcm.size(), kPcmFrameBytes, &coded)) return 1;
+    std::ofstream out(outPath, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(coded.data()), static_cast<std::streamsize>(coded.size()));
+    if (!out) {
+        std::fprintf(stderr, "aurivane encode: cannot write %s\n", outPath.c_str());
+        return 1;
+    }
+    std::printf("%s: %zu frames (%.2f s) -> %s, %zu bytes\n", inPath.c_str(), frames, frames / 100.0,
+                outPath.c_str(), coded.size());
+    return 0;
+}
+
+int RunDecodeG729(const Args& args) {
+    std::string inPath, outPath;
+    if (!ParseFiles(args, "usage: aurivane decode [--codec g729] IN.g729 OUT.wav", &inPath, &outPath)) return 2;
+    std::ifstream in(inPath, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "aurivane decode: cannot open %s\n", inPath.c_str());
+        return 1;
+    }
+    const std::vector<uint8_t> coded((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (coded.size() % kFrameBytes != 0) {
+        std::fprintf(stderr, "aurivane decode: %s: ignoring a trailing partial frame of %zu bytes\n",
+                     inPath.c_str(), coded.size() % kFrameBytes);
+    }
+    std::vector<uint8_t> pcm;
+    if (!RunFilter(&kG729DecoderId, "G729Decoder", coded.data(), coded.size(), kFrameBytes, &pcm)) return 1;
+    WavData wav;
+    wav.sampleRate = 8000;
+    wav.channels = 1;
+    wav.samples.resize(pcm.size() / 2);
+    for (std::size_t i = 0; i < wav.samples.size(); ++i) {
+        wav.samples[i] = static_cast<int16_t>(static_cast<uint16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8)));
+    }
+    std::string error;
+    if (!WriteWav(outPath, wav, &error)) {
+        std::fprintf(stderr, "aurivane decode: %s: %s\n", outPath.c_str(), error.c_str());
+        return 1;
+    }
+    std::printf("%s: %zu frames -> %s, %.2f s of 8000 Hz mono\n", inPath.c_str(), coded.size() / kFrameBytes,
+                outPath.c_str(), wav.samples.size() / 8000.0);
+    return 0;
+}
+
+namespace {
+
+// Polls until done() holds or the time-out passes.
+template <typename Done>
+bool WaitFor(Done done, double seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunVoiceLoop(const Args& args) {
+    const char* usage = "usage: aurivane voice-loop IN.wav OUT.wav [--speed N]";
+    std::vector<std::string> files;
+    double speed = 4.0;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--speed" && i + 1 < args.size()) {
+            speed = std::atof(args[++i].c_str());
+        } else {
+            files.push_back(args[i]);
+        }
+    }
+    if (files.size() != 2 || !(speed > 0 && speed <= 100)) {
+        std::fprintf(stderr, "%s\n", usage);
+        return 2;
+    }
+    WavData input;
+    std::string error;
+    if (!ReadWav(files[0], &input, &error) || input.sampleRate != 8000 || input.channels != 1) {
+        std::fprintf(stderr, "aurivane voice-loop: %s: %s\n", files[0].c_str(),
+                     error.empty() ? "G.729 needs 8000 Hz mono 16-bit PCM WAV" : error.c_str());
+        return 1;
+    }
+
+    // The virtual card plays the file into the recorder and keeps what the
+    // player hands it.
+    VirtualCardConfig config;
+    config.speed = speed;
+    config.input = VirtualCardConfig::Input::kFile;
+    config.inputWav = files[0];
+    config.output = VirtualCardConfig::Output::kMemory;
+    VirtualWaveService card(config);
+    if (!card.Ready(&error)) {
+        std::fprintf(stderr, "aurivane voice-loop: %s\n", error.c_str());
+        return 1;
+    }
+    SetWaveService(&card);
+
+    auto* recorder = static_cast<WaveRecorderInterface*>(CreateObject(&kWaveRecorderId));
+    auto* encoder = static_cast<AudioFilter*>(CreateObject(&kG729EncoderId));
+    auto* decoder = static_cast<AudioFilter*>(CreateObject(&kG729DecoderId));
+    auto* player = static_cast<WavePlayerInterface*>(CreateObject(&kWavePlayerId));
+    auto release = [&] {
+        DestroyObject(&kWaveRecorderId, recorder);
+        DestroyObject(&kG729EncoderId, encoder);
+        DestroyObject(&kG729DecoderId, decoder);
+        DestroyObject(&kWavePlayerId, player);
+        SetWaveService(nullptr);
+    };
+    if (!recorder || !encoder || !decoder || !player) {
+        std::fprintf(stderr, "aurivane voice-loop: this build lacks the recorder, player or G.729 classes\n");
+        release();
+        return 1;
+    }
+
+    WAVEFORMATEX format{};
+    format.wFormatTag = 1;  // PCM
+    format.nChannels = 1;
+    format.nSamplesPerSec = 8000;
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = 2;
+    format.nAvgBytesPerSec = 16000;
+    // 20 ms capture blocks (two frames), one second of playback backlog.
+    constexpr uint32_t kBlock = 2 * kPcmFrameBytes;
+    if (player->Open(&format, kBlock, 8, 16000) != 1) {
+        std::fprintf(stderr, "aurivane voice-loop: the player could not open the output device\n");
+        release();
+        return 1;
+    }
+    decoder->AddSink(player);
+    encoder->AddSink(decoder);
+    recorder->AddSink(encoder);
+    if (recorder->Start(&format, kBlock, 8, kBlock) != 1) {
+        std::fprintf(stderr, "aurivane voice-loop: the recorder could not start\n");
+        release();
+        return 1;
+    }
+    const std::size_t inputBytes = input.samples.size() * 2;
+    const double seconds = static_cast<double>(input.samples.size()) / 8000.0;
+    const bool captured = WaitFor(
+        [&] { return card.CompletedBuffers(WaveDirection::kInput) * kBlock >= inputBytes + kBlock; },
+        seconds / speed * 3 + 5);
+    recorder->Stop();
+    const bool drained = WaitFor(
+        [&] { return player->GetPendingBytes() == 0 && card.QueuedBuffers(WaveDirection::kOutput) == 0; },
+        seconds / speed + 5);
+    player->Close();
+    const std::vector<uint8_t> played = card.PlayedBytes();
+    release();
+    if (!captured || !drained) {
+        std::fprintf(stderr, "aurivane voice-loop: the virtual card did not %s in time\n",
+                     captured ? "finish playing" : "finish capturing");
+        return 1;
+    }
+
+    WavData output;
+    output.sampleRate = 8000;
+    output.channels = 1;
+    output.samples.resize(played.size() / 2);
+    for (std::size_t i = 0; i < output.samples.size(); ++i) {
+        output.samples[i] = static_cast<int16_t>(static_cast<uint16_t>(played[2 * i] | (played[2 * i + 1] << 8)));
+    }
+    if (!WriteWav(files[1], output, &error)) {
+        std::fprintf(stderr, "aurivane voice-loop: %s: %s\n", files[1].c_str(), error.c_str());
+        return 1;
+    }
+    std::printf("%s (%.2f s) -> recorder -> G729Encoder -> G729Decoder -> player -> %s (%.2f s played)\n",
+                files[0].c_str(), seconds, files[1].c_str(), output.samples.size() / 8000.0);
+    return 0;
+}
+
+}  // namespace aurivane::cli
