@@ -7,7 +7,8 @@ ROOT=$PWD
 
 bash scripts/install-deps.sh --build
 cmake -S . -B out/release -DCMAKE_BUILD_TYPE=Release -DAURIVANE_TESTS=OFF -DAURIVANE_BENCH=OFF > /dev/null
-cmake --build out/release --target aurivane_cli aurivane -j"$(nproc)"
+cmake --build out/release --target aurivane_cli aurivane -j"$(nproc)" > out/demo-build.log \
+  || { tail -40 out/demo-build.log; exit 1; }
 AV="$ROOT/out/release/tools/aurivane"
 WORK="$ROOT/out/demo"
 mkdir -p "$WORK"
@@ -17,3 +18,25 @@ echo "== aurivane classes"
 echo
 echo "== aurivane splitter-demo"
 "$AV" splitter-demo
+
+echo
+echo "== sound card: recorder -> player on the virtual card (a 440 Hz tone in, a WAV out)"
+"$AV" loopback --seconds 2 --device virtual --tone 440 --output "$WORK/loopback.wav"
+
+echo
+echo "== G.729 Annex A: encode and decode a built-in speech example"
+SPEECH=tests/data/g729/us_male.wav
+"$AV" encode --codec g729 "$SPEECH" "$WORK/speech.g729"
+"$AV" decode --codec g729 "$WORK/speech.g729" "$WORK/speech_decoded.wav"
+
+echo
+echo "== voice loop: recorder -> G729Encoder -> G729Decoder -> player on the virtual card"
+"$AV" voice-loop "$SPEECH" "$WORK/voice_loop.wav"
+
+echo
+echo "== AAC: decode a built-in AAC-LC stream"
+"$AV" info tests/data/aacdec/stereo_plain.aac
+"$AV" decode tests/data/aacdec/stereo_plain.aac "$WORK/aac_decoded.wav"
+
+echo
+echo "demo outputs are in $WORK"
