@@ -77,7 +77,7 @@ bool ParseAdtsHeader(const uint8_t* d, std::size_t size, AdtsHeader* h) {
 
 bool AdtsReader::Plausible(std::size_t at, AdtsHeader* header) const {
     if (!ParseAdtsHeader(data_ + at, size_ - at, header)) return false;
-    if (synced_) return true;
+    if (synced_) return at + static_cast<std::size_t>(header->frameLength) <= size_;
     // After junk (or at the start) a header counts only when the frame ends
     // exactly at the end of the data or is followed by a matching header.
     const std::size_t next = at + static_cast<std::size_t>(header->frameLength);
@@ -102,16 +102,12 @@ bool AdtsReader::Next(AdtsFrame* frame) {
             return false;
         }
         if (Plausible(at, &h)) break;
+        // A frame that runs past the end is either the cut-off tail of the
+        // stream or a damaged length: look on for a confirmed header.
         AdtsHeader cut;
-        if (ParseAdtsHeader(data_ + at, size_ - at, &cut) &&
+        if (cutAt == size_ && ParseAdtsHeader(data_ + at, size_ - at, &cut) &&
             at + static_cast<std::size_t>(cut.frameLength) > size_) {
-            if (synced_) {
-                // The stream itself ends inside this frame.
-                truncated_ = true;
-                pos_ = size_;
-                return false;
-            }
-            if (cutAt == size_) cutAt = at;
+            cutAt = at;
         }
         synced_ = false;
         ++at;

@@ -314,14 +314,48 @@ int InfoAdts(const std::vector<uint8_t>& s, const std::string& path) {
     return 0;
 }
 
+// The first channel element of a raw data block, past any data stream and
+// fill elements: 0 single channel, 1 channel pair, -1 none found.
+int FirstChannelElement(const uint8_t* p, std::size_t size) {
+    std::size_t bit = 0;
+    const std::size_t total = size * 8;
+    auto read = [&](int n) -> int {
+        int v = 0;
+        for (int i = 0; i < n; ++i, ++bit) {
+            if (bit >= total) return -1;
+            v = (v << 1) | ((p[bit >> 3] >> (7 - (bit & 7))) & 1);
+        }
+        return v;
+    };
+    for (int element = 0; element < 64; ++element) {
+        const int id = read(3);
+        if (id == 0 || id == 1) return id;
+        if (id == 4) {  // data_stream_element
+            read(4);
+            const int align = read(1);
+            int count = read(8);
+            if (count == 255) count += read(8);
+            if (align == 1) bit = (bit + 7) & ~std::size_t{7};
+            bit += 8 * static_cast<std::size_t>(count < 0 ? 0 : count);
+        } else if (id == 6) {  // fill_element
+            int count = read(4);
+            if (count == 15) count += read(8) - 1;
+            bit += 8 * static_cast<std::size_t>(count < 0 ? 0 : count);
+        } else {
+            return -1;
+        }
+        if (bit > total) return -1;
+    }
+    return -1;
+}
+
 int InfoPacketStream(const std::vector<uint8_t>& s, const std::string& path) {
     std::vector<std::pair<std::size_t, std::size_t>> records;
     const bool whole = SplitRecords(s, &records);
     std::size_t mono = 0, stereo = 0, other = 0, payload = 0;
     for (const auto& r : records) {
         payload += r.second - 1;
-        // The first element identifier of the raw data block: SCE 0, CPE 1.
-        const int id = r.second > 1 ? s[r.first + 1] >> 5 : -1;
+        const int id = FirstChannelElement(s.data() + r.first + 1, r.second - 1);
         if (id == 0) {
             ++mono;
         } else if (id == 1) {
@@ -335,7 +369,7 @@ int InfoPacketStream(const std::vector<uint8_t>& s, const std::string& path) {
     std::printf("  records         %zu (%zu payload bytes)%s\n", records.size(), payload,
                 whole ? "" : ", last record cut short");
     std::printf("  core rate       22050 Hz (assumed by the stream format)\n");
-    std::printf("  first element   %zu single channel, %zu channel pair, %zu other\n", mono, stereo, other);
+    std::printf("  channel element %zu single channel, %zu channel pair, %zu none\n", mono, stereo, other);
     std::printf("  duration        %.3f s at the core rate\n", seconds);
     std::printf("  bitrate         %.1f kbit/s\n", seconds > 0 ? payload * 8.0 / seconds / 1000.0 : 0.0);
     std::vector<AdtsBlock> blockList;

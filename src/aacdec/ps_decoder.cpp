@@ -12,7 +12,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kSlots = 32;
-constexpr int kLookBack = 12;
+constexpr int kLookBack = 6;
 
 // Complex-modulated hybrid filters g(j) exp(i 2 pi (q + 0.5)(j - 6) / Q) and
 // the decorrelator's fractional-delay rotations, built once.
@@ -67,8 +67,8 @@ void Resample(const int* src, int srcBands, int* dst, int dstBands) {
     for (int b = 0; b < dstBands; ++b) dst[b] = src[std::min(srcBands - 1, b * srcBands / dstBands)];
 }
 
-// Complex filter output sum_j h(j) x(n - j) over a column of the QMF buffer.
-inline void Filter(const float (*h)[2], const float (*re)[64], const float (*im)[64], int row, int band, float* outRe,
+// Complex filter output sum_j h(j) x(n + 6 - j); row holds x(n + 6).
+inline void Filter(const float (*h)[2], const float (*re)[5], const float (*im)[5], int row, int band, float* outRe,
                    float* outIm) {
     float r = 0.0f, i = 0.0f;
     for (int j = 0; j < 13; ++j) {
@@ -92,8 +92,8 @@ void PsDecoder::Reset() {
     std::memset(prevIid_, 0, sizeof(prevIid_));
     std::memset(prevIcc_, 0, sizeof(prevIcc_));
     haveNew_ = false;
-    std::memset(qmfRe_, 0, sizeof(qmfRe_));
-    std::memset(qmfIm_, 0, sizeof(qmfIm_));
+    std::memset(hybRe_, 0, sizeof(hybRe_));
+    std::memset(hybIm_, 0, sizeof(hybIm_));
     configured_ = false;
     Configure(false);
 }
@@ -206,7 +206,8 @@ int PsDecoder::Parse(SbrBitReader& br, int maxBits) {
         // No new parameters: the previous ones hold for the whole frame.
         numEnv = 1;
         border[0] = kSlots;
-        for (int b = 0; b < iidBands; ++b) iid[0][b] = refIid[b];
+        // The previous values may come from the other (fine or coarse) grid.
+        for (int b = 0; b < iidBands; ++b) iid[0][b] = std::clamp(refIid[b], -iidLimit, iidLimit);
         for (int b = 0; b < iccBands; ++b) icc[0][b] = refIcc[b];
     }
     // Borders must rise strictly and end at the frame end.
@@ -280,8 +281,9 @@ void PsDecoder::MapToConfig(const int* src, int srcBands, int* dst) const {
 
 void PsDecoder::ComputeMatrix(const int* iid, const int* icc, float (*h)[4]) const {
     for (int b = 0; b < numPar_; ++b) {
-        const double db = fineIid_ ? kPsIidFineDb[iid[b] + 15] : kPsIidDefaultDb[iid[b] + 7];
-        const double rho = kPsIccRho[icc[b]];
+        const double db = fineIid_ ? kPsIidFineDb[std::clamp(iid[b], -15, 15) + 15]
+                                   : kPsIidDefaultDb[std::clamp(iid[b], -7, 7) + 7];
+        const double rho = kPsIccRho[std::clamp(icc[b], 0, 7)];
         const double c = std::pow(10.0, db / 20.0);
         if (!mixingB_) {
             const double c1 = std::sqrt(2.0 / (1.0 + c * c));
@@ -305,7 +307,8 @@ void PsDecoder::ComputeMatrix(const int* iid, const int* icc, float (*h)[4]) con
     }
 }
 
-void PsDecoder::Apply(float (*re)[64], float (*im)[64], float (*rRe)[64], float (*rIm)[64]) {
+void PsDecoder::Apply(float (*re)[64], float (*im)[64], const float (*lowRe)[32], const float (*lowIm)[32],
+                      float (*rRe)[64], float (*rIm)[64]) {
     const PsConstants& pc = Constants();
     // The hybrid configuration follows the parameter resolution.
     const bool want34 = (enableIid_ && iidBands_ == 34) || (enableIcc_ && iccBands_ == 34);
@@ -329,19 +332,21 @@ void PsDecoder::Apply(float (*re)[64], float (*im)[64], float (*rRe)[64], float 
     }
     haveNew_ = false;
 
+    // Split bands: slots 0..37 of this frame after the 6 kept from the last.
+    for (int m = 0; m < kSlots + 6; ++m)
+        for (int b = 0; b < 5; ++b) {
+            hybRe_[kLookBack + m][b] = lowRe[m + 2][b];
+            hybIm_[kLookBack + m][b] = lowIm[m + 2][b];
+        }
+    // Hybrid analysis, centred on each slot (zero delay).
     for (int n = 0; n < kSlots; ++n) {
-        std::memcpy(qmfRe_[kLookBack + n], re[n], sizeof(re[n]));
-        std::memcpy(qmfIm_[kLookBack + n], im[n], sizeof(im[n]));
-    }
-    // Hybrid analysis; every band is delayed by the filters' 6 slots.
-    for (int n = 0; n < kSlots; ++n) {
-        const int row = kLookBack + n;
+        const int row = n + 12;
         float* sr = sRe_[n];
         float* si = sIm_[n];
         int qmfStart;
         if (!use34_) {
             float tr[8], ti[8];
-            for (int q = 0; q < 8; ++q) Filter(pc.h8_20[q], qmfRe_, qmfIm_, row, 0, &tr[q], &ti[q]);
+            for (int q = 0; q < 8; ++q) Filter(pc.h8_20[q], hybRe_, hybIm_, row, 0, &tr[q], &ti[q]);
             const int order[4] = {6, 7, 0, 1};
             for (int k = 0; k < 4; ++k) {
                 sr[k] = tr[order[k]];
@@ -357,7 +362,7 @@ void PsDecoder::Apply(float (*re)[64], float (*im)[64], float (*rRe)[64], float 
                 float lr = 0, li = 0, hr = 0, hi = 0;
                 for (int j = 0; j < 13; ++j) {
                     const float g = kPsHybridG2_20[j];
-                    const float xr = qmfRe_[row - j][b], xi = qmfIm_[row - j][b];
+                    const float xr = hybRe_[row - j][b], xi = hybIm_[row - j][b];
                     lr += g * xr;
                     li += g * xi;
                     const float gs = ((j - 6) & 1) ? -g : g;
@@ -373,21 +378,21 @@ void PsDecoder::Apply(float (*re)[64], float (*im)[64], float (*rRe)[64], float 
             }
             qmfStart = 3;
         } else {
-            for (int q = 0; q < 12; ++q) Filter(pc.h12_34[q], qmfRe_, qmfIm_, row, 0, &sr[q], &si[q]);
-            for (int q = 0; q < 8; ++q) Filter(pc.h8_34[q], qmfRe_, qmfIm_, row, 1, &sr[12 + q], &si[12 + q]);
+            for (int q = 0; q < 12; ++q) Filter(pc.h12_34[q], hybRe_, hybIm_, row, 0, &sr[q], &si[q]);
+            for (int q = 0; q < 8; ++q) Filter(pc.h8_34[q], hybRe_, hybIm_, row, 1, &sr[12 + q], &si[12 + q]);
             for (int b = 2; b <= 4; ++b)
                 for (int q = 0; q < 4; ++q)
-                    Filter(pc.h4_34[q], qmfRe_, qmfIm_, row, b, &sr[20 + 4 * (b - 2) + q], &si[20 + 4 * (b - 2) + q]);
+                    Filter(pc.h4_34[q], hybRe_, hybIm_, row, b, &sr[20 + 4 * (b - 2) + q], &si[20 + 4 * (b - 2) + q]);
             qmfStart = 5;
         }
         const int offset = numHybrid_ - 64;
         for (int b = qmfStart; b < 64; ++b) {
-            sr[b + offset] = qmfRe_[row - 6][b];
-            si[b + offset] = qmfIm_[row - 6][b];
+            sr[b + offset] = re[n][b];
+            si[b + offset] = im[n][b];
         }
     }
-    std::memmove(qmfRe_[0], qmfRe_[kSlots], sizeof(float) * 64 * kLookBack);
-    std::memmove(qmfIm_[0], qmfIm_[kSlots], sizeof(float) * 64 * kLookBack);
+    std::memmove(hybRe_[0], hybRe_[kSlots], sizeof(float) * 5 * kLookBack);
+    std::memmove(hybIm_[0], hybIm_[kSlots], sizeof(float) * 5 * kLookBack);
 
     const int8_t* kToI = use34_ ? kPsKToI34 : kPsKToI20;
     const int allpassEnd = use34_ ? 50 : 30;

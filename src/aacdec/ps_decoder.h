@@ -18,9 +18,11 @@ public:
     // True once a block with a PS header has been taken.
     bool Ready() const { return headerSeen_; }
     // re/im: 32 slots x 64 QMF bands of the mono signal, replaced by the left
-    // channel; rRe/rIm receive the right channel. Output lags input by the
-    // hybrid filter delay of 6 slots.
-    void Apply(float (*re)[64], float (*im)[64], float (*rRe)[64], float (*rIm)[64]);
+    // channel; rRe/rIm receive the right channel. lowRe/lowIm: the 40-slot
+    // low-band buffer of the SBR frame (slot l at row l + 2); its 6 slots of
+    // look-ahead feed the hybrid filters, so the output is not delayed.
+    void Apply(float (*re)[64], float (*im)[64], const float (*lowRe)[32], const float (*lowIm)[32], float (*rRe)[64],
+               float (*rIm)[64]);
 
     // Parsed parameters of the last block, for inspection.
     int NumEnvelopes() const { return numEnv_; }
@@ -67,7 +69,7 @@ private:
     int numHybrid_ = 71;
     int numPar_ = 20;
     float hPrev_[34][4] = {};
-    float qmfRe_[44][64], qmfIm_[44][64];  // 12 look-back slots + 32
+    float hybRe_[44][5], hybIm_[44][5];  // slots -6..37 of the split bands
     Band bands_[91];
     float peakDecay_[34], smooth_[34], peakDiff_[34];
     float sRe_[32][91], sIm_[32][91];

@@ -24,22 +24,24 @@ void ResetChannel(SbrChannel& c) {
     c.prevEnvRes = 1;
     c.haveLast = false;
     c.lastEnvRes = 1;
-    std::memset(c.invfPrev, 0, sizeof(c.invfPrev));
-    std::memset(c.bwPrev, 0, sizeof(c.bwPrev));
     std::memset(c.addHarmonicPrev, 0, sizeof(c.addHarmonicPrev));
-    c.prevEndSlot = 16;
-    c.prevTransientAtEnd = false;
+    // A new header restarts the noise sequence; the chirp factors, the
+    // sinusoid phase, the time position of the previous frame's end and
+    // the high band already synthesised carry on.
     c.adjuster.reset = true;
-    c.dataValid = false;
-    std::memset(&c.high, 0, sizeof(c.high));
+    c.adjuster.noiseIndex = 0;
 }
 
 void InitChannel(SbrChannel& c) {
     c.analysis.Reset();
     c.synthesis.Reset();
     std::memset(&c.low, 0, sizeof(c.low));
-    c.adjuster.noiseIndex = 0;
+    std::memset(&c.high, 0, sizeof(c.high));
+    std::memset(c.invfPrev, 0, sizeof(c.invfPrev));
+    std::memset(c.bwPrev, 0, sizeof(c.bwPrev));
     c.adjuster.sineIndex = 0;
+    c.prevEndSlot = 16;
+    c.prevTransientAtEnd = false;
     c.kxPrev = 32;
     c.mPrev = 0;
     ResetChannel(c);
@@ -222,7 +224,7 @@ bool ParsePayload(SbrDecoder* d, const SbrPayloadEntry& e, int payloadIndex, int
     }
     if (!d->tablesValid || d->headerState != kSbrReceivedHeader) {
         if (d->headerState == kSbrNoHeader && !d->tablesValid && ctx.reset) return false;
-        if (d->headerState != kSbrDefaultHeaderState) {
+        if (d->headerState != kSbrDefaultHeaderState || !d->tablesValid) {
             d->header = kSbrDefaultHeader;
             if (!LoadTables(d)) return false;
             ResetChannels(d);
@@ -279,7 +281,6 @@ void DecodeDeltas(const SbrFreqTables& t, SbrChannel& c, bool balance) {
                 c.env[l][k] = std::clamp(ref + f.env[l][k], 0, maxEnv);
             }
         }
-        (void)r;
     }
     const int last = f.grid.numEnv - 1;
     std::memcpy(c.prevEnv, c.env[last], sizeof(c.prevEnv));
@@ -315,14 +316,15 @@ void DequantiseCoupled(const SbrFreqTables& t, SbrChannel& c0, SbrChannel& c1) {
     for (int l = 0; l < f.grid.numEnv; ++l)
         for (int k = 0; k < t.n[f.grid.freqRes[l]]; ++k) {
             const float level = 64.0f * std::exp2(static_cast<float>(c0.env[l][k]) / a + 1.0f);
-            const float bal = static_cast<float>(c1.env[l][k]);
+            // Balance values count double steps.
+            const float bal = 2.0f * static_cast<float>(c1.env[l][k]);
             c0.envOrig[l][k] = level / (1.0f + std::exp2((pan - bal) / a));
             c1.envOrig[l][k] = level / (1.0f + std::exp2((bal - pan) / a));
         }
     for (int q = 0; q < f.grid.numNoise; ++q)
         for (int k = 0; k < t.nQ; ++k) {
             const float level = std::exp2(6.0f - static_cast<float>(c0.noise[q][k]) + 1.0f);
-            const float bal = static_cast<float>(c1.noise[q][k]);
+            const float bal = 2.0f * static_cast<float>(c1.noise[q][k]);
             c0.noiseOrig[q][k] = level / (1.0f + std::exp2(12.0f - bal));
             c1.noiseOrig[q][k] = level / (1.0f + std::exp2(bal - 12.0f));
         }
@@ -339,7 +341,7 @@ void KeepLast(const SbrFreqTables& t, SbrChannel& c) {
 
 // Invalid SBR data: one envelope from the previous frame's end to this
 // frame's end, with the last envelope, noise floor and filtering modes.
-bool Conceal(const SbrFreqTables& t, SbrChannel& c) {
+bool Conceal(SbrChannel& c) {
     if (!c.haveLast) return false;
     SbrFrameData& f = c.data;
     SbrGrid& g = f.grid;
@@ -358,7 +360,6 @@ bool Conceal(const SbrFreqTables& t, SbrChannel& c) {
     std::memcpy(f.invfMode, c.invfPrev, sizeof(f.invfMode));
     f.addHarmonicFlag = 0;
     std::memset(f.addHarmonic, 0, sizeof(f.addHarmonic));
-    (void)t;
     return true;
 }
 
@@ -525,7 +526,7 @@ int SbrDecoderApply(SbrDecoder* d, const SbrPayloadList* payloads, float* time, 
                 DecodeDeltas(d->tables, ch, coupled && c == 1);
                 hf[c] = true;
             } else {
-                hf[c] = Conceal(d->tables, ch);
+                hf[c] = Conceal(ch);
             }
         }
         if (coupled) {
@@ -544,7 +545,7 @@ int SbrDecoderApply(SbrDecoder* d, const SbrPayloadList* payloads, float* time, 
     for (int c = coreChannels - 1; c >= 0; --c) {
         ProcessChannel(d, d->ch[c], time + 1024 * c, hf[c], complex, d->xRe, d->xIm);
         if (ps) {
-            d->ps.Apply(d->xRe, d->xIm, d->rRe, d->rIm);
+            d->ps.Apply(d->xRe, d->xIm, d->ch[0].low.re, d->ch[0].low.im, d->rRe, d->rIm);
             for (int l = 0; l < kSlots; ++l) {
                 d->ch[0].synthesis.Process(d->xRe[l], d->xIm[l], time + 64 * l);
                 d->ch[1].synthesis.Process(d->rRe[l], d->rIm[l], time + 2048 + 64 * l);

@@ -161,7 +161,10 @@ void BuildLimiter(const SbrHeader& h, SbrFreqTables* t) {
     for (int i = 0; i <= nLow; ++i) lim[count++] = t->fLow[i];
     for (int i = 1; i < t->numPatches; ++i) lim[count++] = patchBorders[i];
     std::sort(lim, lim + count);
+    // kx + M stays a border even when a last short patch was discarded, so
+    // that every band of the high range is under a limiter band.
     auto isBorder = [&](int v) {
+        if (v == t->fLow[nLow]) return true;
         for (int i = 0; i <= t->numPatches; ++i)
             if (patchBorders[i] == v) return true;
         return false;

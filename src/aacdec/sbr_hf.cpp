@@ -130,7 +130,9 @@ void SbrHfAdjust(const SbrAdjustInput& in, SbrAdjusterState* st, SbrSubbands* hi
                 const float r = high->re[i + kHfAdj][m + kx], im = high->im[i + kHfAdj][m + kx];
                 s += static_cast<double>(r) * r + static_cast<double>(im) * im;
             }
-            eCurr[m] = static_cast<float>(s / (iEnd - iBegin));
+            // A real subband carries half the energy of its complex
+            // counterpart, which the envelope data describe.
+            eCurr[m] = static_cast<float>((in.complex ? s : 2.0 * s) / (iEnd - iBegin));
         }
         int band = 0;
         for (int m = 0; m < mCount; ++m) {

@@ -179,6 +179,23 @@ TEST(AdtsReader, ResynchronisesOnJunkAndStopsOnTruncation) {
         EXPECT_LT(fr.size(), blocks.size());
         EXPECT_EQ(r.SkippedBytes(), 0u);
     }
+    // A damaged frame length that points past the end: the reader passes
+    // over that frame and goes on with the next one.
+    {
+        std::vector<uint8_t> t = clean;
+        AdtsReader p(clean.data(), clean.size());
+        AdtsFrame g;
+        for (int i = 0; i < 4; ++i) ASSERT_TRUE(p.Next(&g));
+        t[g.offset + 3] |= 0x03;  // frame length 6144 and more
+        t[g.offset + 4] = 0xFF;
+        AdtsReader r(t.data(), t.size());
+        const auto fr = ReadAll(&r);
+        ExpectInside(t, fr);
+        EXPECT_EQ(fr.size(), blocks.size() - 1);
+        EXPECT_EQ(r.SkippedBytes(), static_cast<std::size_t>(g.header.frameLength));
+        EXPECT_FALSE(r.Truncated());
+    }
+
     std::vector<uint8_t> t = clean;
     t.insert(t.end(), {0xFF, 0xF1});  // a two-byte partial header
     AdtsReader r(t.data(), t.size());

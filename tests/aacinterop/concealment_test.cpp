@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ namespace aurivane::aactest {
 namespace {
 
 enum class Damage { kCoupling, kEndOnly, kCutShort };
+
+void PrintTo(Damage d, std::ostream* os) { *os << static_cast<int>(d); }
 
 // A record that fails: a coupling channel element (status 9), a block with
 // only the end element (status 1), or the record cut to two bytes, which

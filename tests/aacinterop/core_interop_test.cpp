@@ -2,7 +2,10 @@
 // ADTS streams, sample by sample after our one-frame delay.
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "aac_peers.h"
@@ -17,6 +20,8 @@ struct Item {
     const char* file;
     int channels;
 };
+
+void PrintTo(const Item& i, std::ostream* os) { *os << i.file; }
 
 class EncoderStream : public ::testing::TestWithParam<Item> {};
 
@@ -41,10 +46,39 @@ TEST_P(EncoderStream, MatchesFfmpegFloat) {
     EXPECT_GE(c.snrDb, kFloatSnrDb) << item.file << " max diff " << c.maxDiff;
 }
 
+// The committed streams exercise the tools they are named after.
+TEST(EncoderStreams, UseTheToolsTheyAreMadeFor) {
+    const std::pair<const char*, uint32_t> items[] = {
+        {"mono_clicks.aac", kToolShortWindows}, {"stereo_ms.aac", kToolMidSide},
+        {"stereo_is.aac", kToolIntensity},      {"stereo_tns.aac", kToolShortWindows | kToolMidSide},
+        {"mono_pns.aac", kToolNoise | kToolTns},           {"aps_mono_clicks.aac", kToolShortWindows},
+        {"aps_stereo_ms.aac", kToolMidSide | kToolTns}};
+    for (const auto& [file, wanted] : items) {
+        std::vector<uint8_t> s;
+        ASSERT_TRUE(ReadBytes(DataDir() + "/" + file, &s)) << file;
+        OurPcm ours;
+        std::string error;
+        ASSERT_TRUE(CoreDecodeAdts(s, &ours, &error)) << error;
+        uint32_t used = 0;
+        int frames = 0;
+        for (uint32_t t : ours.tools) {
+            used |= t;
+            frames += (t & wanted) == wanted;
+        }
+        EXPECT_EQ(used & wanted, wanted) << file << " uses 0x" << std::hex << used;
+        std::printf("%-22s tools 0x%02x, %d of %zu frames with the wanted ones\n", file, used, frames,
+                    ours.tools.size());
+        if (std::string(file).find("pns") == std::string::npos) {
+            EXPECT_EQ(used & kToolNoise, 0u) << file;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Items, EncoderStream,
                          ::testing::Values(Item{"mono_clicks.aac", 1}, Item{"stereo_ms.aac", 2},
                                            Item{"stereo_is.aac", 2}, Item{"stereo_tns.aac", 2},
-                                           Item{"stereo_plain.aac", 2}),
+                                           Item{"stereo_plain.aac", 2}, Item{"aps_mono_clicks.aac", 1},
+                                           Item{"aps_stereo_ms.aac", 2}, Item{"tone_mono.aac", 1}),
                          [](const auto& info) {
                              std::string n = info.param.file;
                              return n.substr(0, n.find('.'));

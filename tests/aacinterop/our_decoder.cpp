@@ -47,6 +47,23 @@ bool CoreDecodeAdts(const std::vector<uint8_t>& adts, OurPcm* out, std::string* 
             out->statuses.push_back(status);
             out->noise.push_back(decoder->channel[0].usesNoise != 0 ||
                                  (channels == 2 && decoder->channel[1].usesNoise != 0));
+            uint32_t tools = 0;
+            for (int c = 0; c < channels && c < 2; ++c) {
+                const ChannelStream& ch = decoder->channel[c];
+                if (ch.ics.windowSequence == 2) tools |= kToolShortWindows;
+                if (ch.tns.present) tools |= kToolTns;
+                if (ch.usesNoise) tools |= kToolNoise;
+                if (ch.pulse.present) tools |= kToolPulses;
+                for (int b = 0; b < kBandSlots; ++b) {
+                    if (c == 1 && (ch.sectionCodebook[b] == 14 || ch.sectionCodebook[b] == 15)) tools |= kToolIntensity;
+                }
+            }
+            if (channels == 2 && decoder->channel[0].msMaskPresent != 0) {
+                for (uint8_t m : decoder->channel[0].msMask) {
+                    if (m != 0) tools |= kToolMidSide;
+                }
+            }
+            out->tools.push_back(status == 0 ? tools : 0);
             ++out->frames;
             for (int n = 0; n < 1024; ++n) {
                 for (int c = 0; c < out->channels; ++c) {

@@ -18,6 +18,16 @@ struct OurPcm {
     std::vector<float> samples;  // interleaved, 16-bit scale, one frame late
     std::vector<int> statuses;   // per decode call
     std::vector<bool> noise;     // per decode call: the block used noise substitution
+    std::vector<uint32_t> tools;  // per decode call: ToolFlags the block used
+};
+
+enum ToolFlags : uint32_t {
+    kToolShortWindows = 1,
+    kToolMidSide = 2,
+    kToolIntensity = 4,
+    kToolTns = 8,
+    kToolNoise = 16,
+    kToolPulses = 32,
 };
 
 // Decodes every raw data block of the stream. Fails only when the stream

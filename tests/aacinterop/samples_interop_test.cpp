@@ -8,7 +8,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <stdio.h>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,8 @@ struct Sample {
     int channels;
     int rate;
 };
+
+void PrintTo(const Sample& s, std::ostream* os) { *os << s.file; }
 
 std::string SamplePath(const char* file) { return SharedDir() + "/samples/aac/" + file; }
 
@@ -140,6 +144,67 @@ TEST(CommandLine, DecodeAdtsMatchesFfmpegSixteenBit) {
                   wav.samples.size() / 1024 / static_cast<std::size_t>(channels));
         EXPECT_LE(worst, 1.0) << file;
     }
+}
+
+std::string RunCli(const std::string& args, int* status) {
+    const std::string cmd = std::string(AURIVANE_CLI) + " " + args + " 2>&1";
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr) return out;
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    *status = pclose(p);
+    return out;
+}
+
+TEST(CommandLine, InfoDescribesAdtsAndPacketStreams) {
+    int status = -1;
+    std::string out = RunCli("info '" + DataDir() + "/stereo_ms.aac'", &status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("ADTS (MPEG-4)"), std::string::npos) << out;
+    EXPECT_NE(out.find("sampling rate   22050 Hz"), std::string::npos) << out;
+    EXPECT_NE(out.find("channels        2"), std::string::npos) << out;
+    EXPECT_NE(out.find("frames          45 (45 raw data blocks)"), std::string::npos) << out;
+
+    // A packet stream of the mono item: records and the element kind.
+    std::vector<uint8_t> adts;
+    ASSERT_TRUE(ReadBytes(DataDir() + "/aps_mono_clicks.aac", &adts));
+    std::vector<uint8_t> aps;
+    AdtsReader reader(adts.data(), adts.size());
+    AdtsFrame f;
+    int records = 0;
+    while (reader.Next(&f)) {
+        aps.push_back(static_cast<uint8_t>(f.blocks[0].size));
+        aps.insert(aps.end(), f.blocks[0].data, f.blocks[0].data + f.blocks[0].size);
+        ++records;
+    }
+    const std::string apsPath = WorkPath("cli_info.aps");
+    ASSERT_TRUE(WriteBytes(apsPath, aps));
+    out = RunCli("info '" + apsPath + "'", &status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("records         " + std::to_string(records)), std::string::npos) << out;
+    EXPECT_NE(out.find(std::to_string(records) + " single channel, 0 channel pair"), std::string::npos) << out;
+
+    // The packet stream decodes through the AacDecoder object: stereo 22050 Hz.
+    const std::string wavPath = apsPath + ".wav";
+    out = RunCli("decode '" + apsPath + "' '" + wavPath + "'", &status);
+    EXPECT_EQ(status, 0) << out;
+    WavData wav;
+    std::string error;
+    ASSERT_TRUE(ReadWav(wavPath, &wav, &error)) << error;
+    EXPECT_EQ(wav.channels, 2);
+    EXPECT_EQ(wav.sampleRate, 22050u);
+    EXPECT_EQ(wav.samples.size(), static_cast<std::size_t>(records) * 2048u);
+
+    const std::string junk = SharedDir() + "/samples/aac/hev1_adts-mpeg2_22k05-stereo-core_junk-and-truncated.aac";
+    if (FileExists(junk)) {
+        out = RunCli("info '" + junk + "'", &status);
+        EXPECT_NE(out.find("ADTS (MPEG-2)"), std::string::npos) << out;
+        EXPECT_NE(out.find("skipped         26 bytes"), std::string::npos) << out;
+        EXPECT_NE(out.find("truncated"), std::string::npos) << out;
+    }
+    out = RunCli("info", &status);
+    EXPECT_NE(status, 0);
 }
 
 }  // namespace

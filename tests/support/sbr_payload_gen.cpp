@@ -874,7 +874,7 @@ void SbrPayloadGenerator::WritePs(SbrBitWriter& w, PsState& ps, SbrGenStats& st,
     // Zero envelopes hold the previous parameters, which a new quantisation
     // grid would leave out of range.
     int envIndex = simplicity >= 2 ? 1 : pick(4);
-    if (modeChanged && frameClass == 0 && envIndex == 0) envIndex = 1;
+    if (modeChanged && frameClass == 0 && envIndex == 0 && !options_.psOutOfRange) envIndex = 1;
     const int numEnv = kNumEnv[frameClass][envIndex];
     w.PutBit(frameClass != 0);
     w.Put(static_cast<uint32_t>(envIndex), 2);

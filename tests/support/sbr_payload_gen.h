@@ -89,7 +89,9 @@ struct SbrGenOptions {
     bool psFrameClassVar = true;  // allow frame_class 1 (explicit borders)
     bool psIpdOpd = false;        // ps_extension with IPD/OPD data
     // Hostile: IID and ICC indices that walk beyond their quantisation
-    // grids (up to +-13 and 11), which a decoder must not use as indices.
+    // grids (up to +-13 and 11), and grid changes in frames without
+    // envelopes (the held fine-grid values are out of range on the coarse
+    // grid); a decoder must not use them as table indices.
     bool psOutOfRange = false;
     // Every Nth frame (0 never) carries a FIXFIX grid with 8 envelopes,
     // which the standard does not allow: the frame is invalid.

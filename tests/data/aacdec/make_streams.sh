@@ -2,7 +2,9 @@
 # Regenerates the AAC-LC test streams of this folder with ffmpeg's native
 # encoder (22050 Hz ADTS). Each item is built to make the encoder take one
 # coding tool: transients for short blocks, correlated channels for M/S,
-# panned highs for intensity, noise for PNS, decaying bursts for TNS. PNS is
+# panned highs for intensity, noise for PNS, decaying bursts for TNS (the
+# encoder seldom takes TNS there: stereo_tns has short blocks and M/S, while
+# aps_stereo_ms and mono_pns carry TNS). PNS is
 # off except in mono_pns, since substituted noise is random in every decoder.
 set -e
 E="-hide_banner -loglevel error -y"
