@@ -9,7 +9,6 @@ namespace aurivane {
 
 namespace {
 
-constexpr int32_t kNoiseCodebook = 13;
 constexpr int32_t kIntensity2Codebook = 14;
 constexpr int32_t kIntensityCodebook = 15;
 
