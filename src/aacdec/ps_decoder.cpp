@@ -100,14 +100,33 @@ void PsDecoder::Reset() {
 
 void PsDecoder::Configure(bool use34) {
     if (configured_ && use34 == use34_) return;
+    const bool switching = configured_;
     configured_ = true;
     use34_ = use34;
     numHybrid_ = use34 ? 91 : 71;
     numPar_ = use34 ? 34 : 20;
+    // The hybrid bands change meaning: decorrelator and transient detector
+    // start afresh.
     std::memset(bands_, 0, sizeof(bands_));
     std::memset(peakDecay_, 0, sizeof(peakDecay_));
     std::memset(smooth_, 0, sizeof(smooth_));
     std::memset(peakDiff_, 0, sizeof(peakDiff_));
+    if (switching) {
+        // The mixing still interpolates from the last matrices, carried
+        // over to the new parameter bands.
+        float old[34][4];
+        std::memcpy(old, hPrev_, sizeof(old));
+        for (int b = 0; b < numPar_; ++b) {
+            const PsMapRow& r = use34 ? kPsMap20To34[b] : kPsMap34To20[b];
+            float acc[4] = {}, w = 0.0f;
+            for (int j = 0; j < r.count; ++j) {
+                for (int q = 0; q < 4; ++q) acc[q] += old[r.source[j]][q] * r.weight[j];
+                w += r.weight[j];
+            }
+            for (int q = 0; q < 4; ++q) hPrev_[b][q] = acc[q] / w;
+        }
+        return;
+    }
     // Identity mixing (IID 0, ICC 1) until parameters arrive.
     for (int i = 0; i < 34; ++i) {
         hPrev_[i][0] = 1.0f;
@@ -279,31 +298,41 @@ void PsDecoder::MapToConfig(const int* src, int srcBands, int* dst) const {
     }
 }
 
+void PsMixingMatrix(double iidDb, double rho, bool procedureB, float* h) {
+    const double c = std::pow(10.0, iidDb / 20.0);
+    if (!procedureB) {
+        const double c1 = std::sqrt(2.0 / (1.0 + c * c));
+        const double c2 = c * c1;
+        const double alpha = 0.5 * std::acos(rho);
+        const double beta = alpha * (c1 - c2) / std::sqrt(2.0);
+        h[0] = static_cast<float>(c2 * std::cos(beta + alpha));
+        h[1] = static_cast<float>(c1 * std::cos(beta - alpha));
+        h[2] = static_cast<float>(c2 * std::sin(beta + alpha));
+        h[3] = static_cast<float>(c1 * std::sin(beta - alpha));
+        return;
+    }
+    // Procedure B rotates onto the eigenvectors of the target covariance;
+    // its correlation is floored at 0.05, which keeps the principal axis in
+    // the first quadrant (alpha in [0, pi/2]): negative ICC never flips the
+    // sign of both channels.
+    const double r = std::max(rho, 0.05);
+    const double alpha = 0.5 * std::atan2(2.0 * c * r, c * c - 1.0);
+    // sqrt(mu) is the eigenvalue spread: lambda = 1 +- sqrt(mu).
+    const double cc = c + 1.0 / c;
+    const double mu = std::sqrt(std::max(0.0, 1.0 + (4.0 * r * r - 4.0) / (cc * cc)));
+    const double gamma = std::atan(std::sqrt((1.0 - mu) / (1.0 + mu)));
+    const double s2 = std::sqrt(2.0);
+    h[0] = static_cast<float>(s2 * std::cos(alpha) * std::cos(gamma));
+    h[1] = static_cast<float>(s2 * std::sin(alpha) * std::cos(gamma));
+    h[2] = static_cast<float>(-s2 * std::sin(alpha) * std::sin(gamma));
+    h[3] = static_cast<float>(s2 * std::cos(alpha) * std::sin(gamma));
+}
+
 void PsDecoder::ComputeMatrix(const int* iid, const int* icc, float (*h)[4]) const {
     for (int b = 0; b < numPar_; ++b) {
         const double db = fineIid_ ? kPsIidFineDb[std::clamp(iid[b], -15, 15) + 15]
                                    : kPsIidDefaultDb[std::clamp(iid[b], -7, 7) + 7];
-        const double rho = kPsIccRho[std::clamp(icc[b], 0, 7)];
-        const double c = std::pow(10.0, db / 20.0);
-        if (!mixingB_) {
-            const double c1 = std::sqrt(2.0 / (1.0 + c * c));
-            const double c2 = c * c1;
-            const double alpha = 0.5 * std::acos(rho);
-            const double beta = alpha * (c1 - c2) / std::sqrt(2.0);
-            h[b][0] = static_cast<float>(c2 * std::cos(beta + alpha));
-            h[b][1] = static_cast<float>(c1 * std::cos(beta - alpha));
-            h[b][2] = static_cast<float>(c2 * std::sin(beta + alpha));
-            h[b][3] = static_cast<float>(c1 * std::sin(beta - alpha));
-        } else {
-            const double alpha = 0.5 * std::atan2(2.0 * c * rho, c * c - 1.0);
-            const double mu = 1.0 + (4.0 * rho * rho - 4.0) / ((c + 1.0 / c) * (c + 1.0 / c));
-            const double gamma = std::atan(std::sqrt(std::max(0.0, (1.0 - mu) / (1.0 + mu))));
-            const double s2 = std::sqrt(2.0);
-            h[b][0] = static_cast<float>(s2 * std::cos(alpha) * std::cos(gamma));
-            h[b][1] = static_cast<float>(s2 * std::sin(alpha) * std::cos(gamma));
-            h[b][2] = static_cast<float>(-s2 * std::sin(alpha) * std::sin(gamma));
-            h[b][3] = static_cast<float>(s2 * std::cos(alpha) * std::sin(gamma));
-        }
+        PsMixingMatrix(db, kPsIccRho[std::clamp(icc[b], 0, 7)], mixingB_, h[b]);
     }
 }
 

@@ -9,6 +9,11 @@
 
 namespace aurivane {
 
+// Mixing matrix {h11, h12, h21, h22} of one parameter band for an IID in dB
+// and an ICC rho (procedure A for icc_mode 0-2, B for 3-5):
+// left = h11 s + h21 d, right = h12 s + h22 d.
+void PsMixingMatrix(double iidDb, double rho, bool procedureB, float* h);
+
 class PsDecoder {
 public:
     void Reset();

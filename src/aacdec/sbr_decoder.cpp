@@ -212,7 +212,10 @@ bool ParsePayload(SbrDecoder* d, const SbrPayloadEntry& e, int payloadIndex, int
             d->channelMode = (pair || payloadCount == 2) ? kSbrStereo : kSbrMono;
             const bool needReset = d->headerState != kSbrReceivedHeader || !SameTableFields(h, d->header);
             if (h.ampRes != d->header.ampRes) ctx.ampResChanged = true;
+            const bool limiterChanged = h.limiterBands != d->header.limiterBands;
             d->header = h;
+            // The limiter bands follow bs_limiter_bands without a reset.
+            if (!needReset && limiterChanged) LoadTables(d);
             if (needReset) {
                 ctx.reset = true;
                 if (LoadTables(d)) {
@@ -370,6 +373,11 @@ void ProcessChannel(SbrDecoder* d, SbrChannel& c, const float* input, bool hf, b
     // Look-back: the last 8 analysis slots of the previous frame.
     std::memmove(c.low.re[0], c.low.re[kSlots], sizeof(float) * 32 * kLookBack);
     std::memmove(c.low.im[0], c.low.im[kSlots], sizeof(float) * 32 * kLookBack);
+    // Bands at and above the previous frame's crossover were its high band,
+    // not low band: X_Low is zero there in the look-back (only a header
+    // reset that raises kx ever reads them).
+    for (int r = 0; r < kLookBack; ++r)
+        for (int k = std::max(c.kxPrev, 0); k < 32; ++k) c.low.re[r][k] = c.low.im[r][k] = 0.0f;
     for (int l = 0; l < kSlots; ++l)
         c.analysis.Process(input + 32 * l, c.low.re[kLookBack + l], complex ? c.low.im[kLookBack + l] : nullptr);
     if (!complex) std::memset(c.low.im, 0, sizeof(c.low.im));
@@ -395,7 +403,8 @@ void ProcessChannel(SbrDecoder* d, SbrChannel& c, const float* input, bool hf, b
         }
         float bw[5];
         SbrChirpFactors(t.nQ, c.data.invfMode, c.invfPrev, c.bwPrev, bw);
-        SbrHfGenerate(t, c.low, complex, bw, firstSlot, lastSlot, &c.high);
+        float degreeAlias[64];
+        SbrHfGenerate(t, c.low, complex, bw, firstSlot, lastSlot, &c.high, complex ? nullptr : degreeAlias);
         SbrAdjustInput in;
         in.tables = &t;
         in.header = &d->header;
@@ -406,8 +415,9 @@ void ProcessChannel(SbrDecoder* d, SbrChannel& c, const float* input, bool hf, b
         in.addHarmonicPrev = c.addHarmonicPrev;
         in.prevTransientAtEnd = c.prevTransientAtEnd;
         in.complex = complex;
+        in.degreeAlias = complex ? nullptr : degreeAlias;
         SbrHfAdjust(in, &c.adjuster, &c.high);
-        std::memcpy(c.addHarmonicPrev, c.data.addHarmonic, sizeof(c.addHarmonicPrev));
+        SbrCarrySinusoids(g, t.n[1], c.data.addHarmonic, c.addHarmonicPrev);
         c.prevEndSlot = g.tE[g.numEnv];
         c.prevTransientAtEnd = g.transientEnv == g.numEnv;
     } else {

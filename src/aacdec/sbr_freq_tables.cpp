@@ -161,10 +161,10 @@ void BuildLimiter(const SbrHeader& h, SbrFreqTables* t) {
     for (int i = 0; i <= nLow; ++i) lim[count++] = t->fLow[i];
     for (int i = 1; i < t->numPatches; ++i) lim[count++] = patchBorders[i];
     std::sort(lim, lim + count);
-    // kx + M stays a border even when a last short patch was discarded, so
-    // that every band of the high range is under a limiter band.
+    // Only patch borders are protected from merging: when a last short patch
+    // was discarded, kx + M is no patch border and may be merged away, which
+    // leaves the unpatched top bands outside every limiter band.
     auto isBorder = [&](int v) {
-        if (v == t->fLow[nLow]) return true;
         for (int i = 0; i <= t->numPatches; ++i)
             if (patchBorders[i] == v) return true;
         return false;
@@ -192,6 +192,11 @@ void BuildLimiter(const SbrHeader& h, SbrFreqTables* t) {
         }
         ++k;
     }
+    // The merging can also drop a top border that ends no patch while the
+    // last patch ends above the border before it; those patched bands get a
+    // limiter band of their own rather than being left without gain.
+    const int patchEnd = patchBorders[t->numPatches];
+    if (lim[nrLim] < patchEnd) lim[++nrLim] = patchEnd;
     t->nLim = nrLim;
     for (int i = 0; i <= nrLim; ++i) t->fLim[i] = lim[i];
 }

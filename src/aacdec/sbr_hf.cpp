@@ -10,11 +10,53 @@ namespace aurivane {
 namespace {
 
 constexpr int kHfAdj = 2;
+// Complex noise in an oversampled complex bank reaches the output with half
+// its energy; real noise in the critically sampled real bank with all of
+// it, so the real path adds the real part at half the energy.
+constexpr float kRealNoiseScale = 0.70710678f;
 
 int NoiseBandOf(const SbrFreqTables& t, int k) {
     for (int g = 0; g < t.nQ; ++g)
         if (k < t.fNoise[g + 1]) return g;
     return t.nQ - 1;
+}
+
+// Real-valued path: adjacent subbands that share a sinusoid cancel each
+// other's aliasing in the synthesis only with equal gains. Within each
+// limiter band, runs of such subbands (no added sinusoid) are pulled toward
+// their common gain by the degree of aliasing, keeping the run's energy.
+void ReduceAliasing(const SbrFreqTables& t, const float* degreeAlias, const float* eCurr, const float* sM,
+                    float* gain) {
+    const int kx = t.kx;
+    for (int b = 0; b < t.nLim; ++b) {
+        const int lo = t.fLim[b] - kx, hi = t.fLim[b + 1] - kx;
+        int m = lo;
+        while (m < hi) {
+            // A run [m, e): each band after the first is linked to its lower neighbour.
+            int e = m + 1;
+            while (e < hi && degreeAlias[e + kx] > 0.0f && sM[e] == 0.0f && sM[e - 1] == 0.0f) ++e;
+            if (e - m >= 2) {
+                double eGain = 0.0, eRaw = 0.0;
+                for (int i = m; i < e; ++i) {
+                    eGain += static_cast<double>(gain[i]) * gain[i] * eCurr[i];
+                    eRaw += eCurr[i];
+                }
+                const double target = eGain / (eRaw + 1e-12);
+                double eNew = 0.0;
+                double g2[64];
+                for (int i = m; i < e; ++i) {
+                    float alpha = 0.0f;
+                    if (i > m) alpha = std::max(alpha, degreeAlias[i + kx]);
+                    if (i + 1 < e) alpha = std::max(alpha, degreeAlias[i + 1 + kx]);
+                    g2[i] = alpha * target + (1.0 - alpha) * gain[i] * gain[i];
+                    eNew += g2[i] * eCurr[i];
+                }
+                const double norm = eNew > 0.0 ? eGain / eNew : 1.0;
+                for (int i = m; i < e; ++i) gain[i] = static_cast<float>(std::sqrt(g2[i] * norm));
+            }
+            m = e;
+        }
+    }
 }
 
 }  // namespace
@@ -38,10 +80,11 @@ void SbrChirpFactors(int nQ, const int* invfMode, int* invfModePrev, float* bwPr
 }
 
 void SbrHfGenerate(const SbrFreqTables& t, const SbrLowBands& low, bool complex, const float* bw, int slotBegin,
-                   int slotEnd, SbrSubbands* high) {
+                   int slotEnd, SbrSubbands* high, float* degreeAlias) {
     // Second-order linear prediction per source band from the covariance
     // over the whole look-back window.
     float a0r[32], a0i[32], a1r[32], a1i[32];
+    float refl[32] = {};  // first reflection coefficient, real-valued path
     for (int p = 0; p < t.k0 && p < 32; ++p) {
         double r01 = 0, i01 = 0, r02 = 0, i02 = 0, r11 = 0, r12 = 0, i12 = 0, r22 = 0;
         for (int n = 0; n < 38; ++n) {
@@ -70,11 +113,31 @@ void SbrHfGenerate(const SbrFreqTables& t, const SbrLowBands& low, bool complex,
             ar0 = -(r01 + ar1 * r12 + ai1 * i12) / r11;
             ai0 = -(i01 + ai1 * r12 - ar1 * i12) / r11;
         }
+        if (r11 != 0.0) refl[p] = static_cast<float>(std::clamp(-r01 / r11, -1.0, 1.0));
         if (ar0 * ar0 + ai0 * ai0 >= 16.0 || ar1 * ar1 + ai1 * ai1 >= 16.0) ar0 = ai0 = ar1 = ai1 = 0.0;
         a0r[p] = static_cast<float>(ar0);
         a0i[p] = static_cast<float>(complex ? ai0 : 0.0);
         a1r[p] = static_cast<float>(ar1);
         a1i[p] = static_cast<float>(complex ? ai1 : 0.0);
+    }
+    if (degreeAlias) {
+        // A real subband signal x(n) ~ cos(w n) gives r ~ -cos(w); odd bands
+        // are spectrally inverted. A sinusoid near the border of bands p-1
+        // and p sits low in an even band p (r < 0) and high in the odd band
+        // p-1 (r < 0), or the mirror of that for odd p: both coefficients
+        // share the sign (-1)^(p+1), and the closer to +-1, the more of
+        // its energy each band's alias carries.
+        for (int k = 0; k < 64; ++k) degreeAlias[k] = 0.0f;
+        int k = t.kx;
+        for (int patch = 0; patch < t.numPatches; ++patch) {
+            for (int x = 0; x < t.patchNumSubbands[patch]; ++x, ++k) {
+                const int p = t.patchStartSubband[patch] + x;
+                if (x == 0 || p < 1 || p >= 32 || k >= 64) continue;
+                const float sign = (p & 1) ? 1.0f : -1.0f;
+                const float a = refl[p] * sign, b = refl[p - 1] * sign;
+                if (a > 0.0f && b > 0.0f) degreeAlias[k] = std::min(a, b);
+            }
+        }
     }
     int k = t.kx;
     for (int patch = 0; patch < t.numPatches; ++patch) {
@@ -93,6 +156,11 @@ void SbrHfGenerate(const SbrFreqTables& t, const SbrLowBands& low, bool complex,
             }
         }
     }
+}
+
+void SbrCarrySinusoids(const SbrGrid& grid, int nHigh, const int* addHarmonic, int* prev) {
+    const bool lastStarts = grid.numEnv - 1 >= grid.transientEnv;
+    for (int i = 0; i < nHigh; ++i) prev[i] = addHarmonic[i] && (lastStarts || prev[i]) ? 1 : 0;
 }
 
 void SbrHfAdjust(const SbrAdjustInput& in, SbrAdjusterState* st, SbrSubbands* high) {
@@ -195,6 +263,10 @@ void SbrHfAdjust(const SbrAdjustInput& in, SbrAdjusterState* st, SbrSubbands* hi
                 sM[m] = static_cast<float>(sM[m] * boost);
             }
         }
+        // Bands above the last limiter border (no patch reaches them) have no
+        // limited gain: they stay empty, without noise floor or sinusoid.
+        for (int m = std::max(t.fLim[t.nLim] - kx, 0); m < mCount; ++m) gain[m] = qM[m] = sM[m] = 0.0f;
+        if (!in.complex && in.degreeAlias) ReduceAliasing(t, in.degreeAlias, eCurr, sM, gain);
         if (st->reset) {
             for (int h = 0; h < 5; ++h)
                 for (int m = 0; m < mCount; ++m) {
@@ -245,7 +317,7 @@ void SbrHfAdjust(const SbrAdjustInput& in, SbrAdjusterState* st, SbrSubbands* hi
                         im += (si == 1 ? s : -s) * sign;
                     }
                 } else if (!transient) {
-                    r += qf * kSbrNoiseTable[st->noiseIndex][0];
+                    r += (in.complex ? qf : qf * kRealNoiseScale) * kSbrNoiseTable[st->noiseIndex][0];
                     if (in.complex) im += qf * kSbrNoiseTable[st->noiseIndex][1];
                 }
                 yr[m + kx] = r;

@@ -26,9 +26,12 @@ struct SbrLowBands {
 void SbrChirpFactors(int nQ, const int* invfMode, int* invfModePrev, float* bwPrev, float* bw);
 
 // Fills bands kx..kx+M-1 of `high` for slots [slotBegin, slotEnd) by
-// patching and inverse filtering the low band.
+// patching and inverse filtering the low band. For the real-valued path,
+// degreeAlias[k] (64 entries, may be null) receives how strongly a
+// sinusoid straddles the border between bands k-1 and k (0..1); it is 0
+// for the first band of each patch.
 void SbrHfGenerate(const SbrFreqTables& t, const SbrLowBands& low, bool complex, const float* bw, int slotBegin,
-                   int slotEnd, SbrSubbands* high);
+                   int slotEnd, SbrSubbands* high, float* degreeAlias = nullptr);
 
 struct SbrAdjusterState {
     float gHist[5][48];
@@ -48,7 +51,14 @@ struct SbrAdjustInput {
     const int* addHarmonicPrev;
     bool prevTransientAtEnd;  // the previous frame's l_A was its last border
     bool complex;
+    const float* degreeAlias;  // real-valued path: from SbrHfGenerate
 };
+
+// The sinusoid flags the next frame sees as its predecessor's: a flag counts
+// only where the sinusoid was present in the last envelope (S_IndexMapped of
+// envelope L_E - 1), so a sine coded with l_A = L_E, which starts in no
+// envelope of this frame, does not carry over. Updates `prev` in place.
+void SbrCarrySinusoids(const SbrGrid& grid, int nHigh, const int* addHarmonic, int* prev);
 
 // Adjusts the generated high band in place (estimated energies, gains with
 // limiter and boost, smoothing, noise floor and sinusoids).

@@ -23,7 +23,8 @@ int16_t AacPcmFromFloat(float v) {
     return static_cast<int16_t>(v);  // truncation toward zero
 }
 
-AacDecoderFilter::AacDecoderFilter() : bits_(nullptr), core_(nullptr), sbr_(nullptr), parameter_(0) {
+AacDecoderFilter::AacDecoderFilter()
+    : bits_(nullptr), core_(nullptr), sbrStorage_(SbrDecoderCreate()), sbr_(nullptr), parameter_(0) {
     std::memset(time_, 0, sizeof(time_));
     std::memset(staging_, 0, sizeof(staging_));
     std::memset(bitStorage_, 0, sizeof(bitStorage_));
@@ -46,7 +47,6 @@ int32_t AacDecoderFilter::Open(int32_t parameter) {
         core_ = nullptr;
         return 0;
     }
-    SbrDecoderDestroy(sbr_);
     sbr_ = nullptr;
     parameter_ = parameter;
     return 1;
@@ -106,16 +106,12 @@ bool AacDecoderFilter::DecodeRecord(const uint8_t* payload, uint32_t length, uin
 void AacDecoderFilter::ApplySbr(int* frameSize, int* sampleRate, int* channels) {
     // The SBR decoder opens on the first frame with SBR payloads; once open
     // it also upsamples frames without them.
-    if (sbr_ == nullptr && sbrPayloads_.count != 0) {
-        SbrDecoder* storage = SbrDecoderCreate();
-        sbr_ = SbrDecoderOpen(storage, *sampleRate, *frameSize, 0, 0);
-        if (sbr_ == nullptr) SbrDecoderDestroy(storage);
-    }
+    // Opening re-initialises the filter's own instance in place.
+    if (sbr_ == nullptr && sbrPayloads_.count != 0) sbr_ = SbrDecoderOpen(sbrStorage_, *sampleRate, *frameSize, 0, 0);
     if (sbr_ == nullptr) return;
     if (SbrDecoderApply(sbr_, &sbrPayloads_, time_, channels, 1, 0, 0) != 0) {
         // Dropped: this frame goes out at the core rate, the next SBR frame
-        // opens a fresh decoder.
-        SbrDecoderDestroy(sbr_);
+        // opens the decoder afresh.
         sbr_ = nullptr;
         return;
     }
@@ -123,7 +119,7 @@ void AacDecoderFilter::ApplySbr(int* frameSize, int* sampleRate, int* channels) 
     *sampleRate *= 2;
 }
 
-AacDecoderFilter::~AacDecoderFilter() { SbrDecoderDestroy(sbr_); }
+AacDecoderFilter::~AacDecoderFilter() { SbrDecoderDestroy(sbrStorage_); }
 
 void* NewAacDecoder() { return new (std::nothrow) AacDecoderFilter(); }
 

@@ -52,7 +52,8 @@ private:
     BitBuffer* bits_;
     SbrPayloadList sbrPayloads_;
     AacCoreDecoder* core_;
-    SbrDecoder* sbr_;
+    SbrDecoder* sbrStorage_;  // allocated once with the filter
+    SbrDecoder* sbr_;         // sbrStorage_ while an SBR decoder is open
     int32_t parameter_;
     uint8_t bitStorage_[6144];
     AacCoreDecoder coreInstance_;

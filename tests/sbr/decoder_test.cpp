@@ -179,6 +179,51 @@ TEST(SbrDecoder, FixFixWithEightEnvelopesSetsTheErrorFlagOnly) {
     EXPECT_FALSE(d->headerError);
 }
 
+// A header reset that raises the crossover: the look-back slots of the
+// bands between the old and the new kx held the previous frame's high band,
+// so the HF generator and the synthesis see them as zero there, while the
+// bands below the old crossover keep their analysis values.
+TEST(SbrDecoder, LookBackAboveThePreviousCrossoverIsEmpty) {
+    DecoderPtr dec;
+    SbrDecoder* d = dec.Open();
+    ASSERT_NE(d, nullptr);
+    const SbrPayloadList first = OneEntry(HeaderFrame(40, 30));
+    sbrtest::HeaderFields raised;
+    raised.startFreq = 9;
+    SbrHeader h = kSbrDefaultHeader;
+    h.startFreq = raised.startFreq;
+    SbrFreqTables t;
+    ASSERT_TRUE(SbrBuildFreqTables(h, 44100, &t));
+    ASSERT_GT(t.kx, 14);
+    BitWriter w;
+    sbrtest::WriteHeader(w, raised);
+    sbrtest::WriteMonoFrame(w, t.n[0], t.nQ, 40, 30);
+    const SbrPayloadList second = OneEntry(MakeEntry(w, 0, 13));
+    uint32_t seed = 3;
+    float time[4096];
+    int raisedFrames = 0;
+    for (int f = 0; f < 8; ++f) {
+        FillNoise(time, &seed, 3000.0f);
+        int channels = 1;
+        const int kxBefore = d->ch[0].kxPrev;
+        ASSERT_EQ(SbrDecoderApply(d, f < 4 ? &first : &second, time, &channels, 1, 0, 0), kSbrStatusOk);
+        if (d->ch[0].kxPrev <= kxBefore || kxBefore >= 32) continue;
+        ++raisedFrames;
+        EXPECT_EQ(kxBefore, 14);
+        EXPECT_EQ(d->ch[0].kxPrev, t.kx);
+        double below = 0.0, above = 0.0;
+        for (int r = 0; r < 8; ++r)
+            for (int k = 0; k < 32; ++k) {
+                const double e = static_cast<double>(d->ch[0].low.re[r][k]) * d->ch[0].low.re[r][k] +
+                                 static_cast<double>(d->ch[0].low.im[r][k]) * d->ch[0].low.im[r][k];
+                (k < kxBefore ? below : above) += e;
+            }
+        EXPECT_GT(below, 0.0);
+        EXPECT_EQ(above, 0.0);
+    }
+    EXPECT_EQ(raisedFrames, 1);
+}
+
 TEST(SbrDecoder, EnvelopeLevelSetsTheHighBandEnergy) {
     // Two runs on the same noise core whose envelopes differ by 6 steps of
     // 1.5 dB: the regenerated band differs by 9 dB, the core band not at all.

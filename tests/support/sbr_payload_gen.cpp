@@ -529,7 +529,7 @@ SbrHeaderFields SbrPayloadGenerator::RandomHeader() {
         const SbrBandTables t = BuildSbrBandTables(h, options_.outputRate);
         // The high band must leave room for the envelope data of a frame
         // next to the core; very narrow ranges exercise little.
-        if (t.valid && t.NHigh() >= 2) return h;
+        if (t.valid && t.NHigh() >= 2 && t.kx <= options_.maxKx) return h;
     }
     throw std::logic_error("sbr payload generator: no valid header found");
 }

@@ -96,6 +96,10 @@ struct SbrGenOptions {
     // Every Nth frame (0 never) carries a FIXFIX grid with 8 envelopes,
     // which the standard does not allow: the frame is invalid.
     int invalidFixFix8Every = 0;
+    // Highest crossover band kx a random header may have. A real encoder
+    // puts the crossover at the core's audio bandwidth, so that the patches
+    // copy bands that carry signal.
+    int maxKx = 64;
     int outputRate = 44100;
 };
 

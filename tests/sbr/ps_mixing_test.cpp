@@ -1,0 +1,131 @@
+// Parametric stereo mixing matrices: the covariance each one produces from
+// a unit-power mono signal s and its uncorrelated decorrelation d.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "aacdec/ps_decoder.h"
+#include "aacdec/ps_tables.h"
+#include "sbr/sbr_test_util.h"
+
+namespace aurivane {
+namespace {
+
+struct Covariance {
+    double left, right, corr;
+};
+
+// left = h11 s + h21 d, right = h12 s + h22 d with E[s d] = 0.
+Covariance Of(const float* h) {
+    const double pl = h[0] * h[0] + h[2] * h[2];
+    const double pr = h[1] * h[1] + h[3] * h[3];
+    return {pl, pr, (h[0] * h[1] + h[2] * h[3]) / std::sqrt(pl * pr)};
+}
+
+// Every quantised IID and ICC of both grids: the channel powers follow the
+// IID, their sum is twice the mono power, and procedure A reproduces the ICC
+// while procedure B reproduces it floored at 0.05.
+TEST(PsMixing, MatricesRealiseTheTransmittedLevelsAndCorrelation) {
+    for (bool procedureB : {false, true}) {
+        for (int fine = 0; fine < 2; ++fine) {
+            const int count = fine ? 31 : 15;
+            for (int i = 0; i < count; ++i) {
+                const double db = fine ? kPsIidFineDb[i] : kPsIidDefaultDb[i];
+                for (int k = 0; k < 8; ++k) {
+                    float h[4];
+                    PsMixingMatrix(db, kPsIccRho[k], procedureB, h);
+                    const Covariance c = Of(h);
+                    SCOPED_TRACE(::testing::Message() << "B " << procedureB << " iid " << db << " icc " << k);
+                    EXPECT_NEAR(c.left + c.right, 2.0, 1e-5);
+                    EXPECT_NEAR(10.0 * std::log10(c.left / c.right), db, 0.01 + std::fabs(db) * 1e-4);
+                    const double rho = procedureB ? std::max<double>(kPsIccRho[k], 0.05) : kPsIccRho[k];
+                    // At 50 dB the quiet channel's correlation is ill-conditioned in float.
+                    if (std::fabs(db) < 40) {
+                        EXPECT_NEAR(c.corr, rho, 2e-3);
+                    }
+                    if (procedureB) {
+                        // The principal axis (cos alpha, sin alpha) lies in the first quadrant.
+                        EXPECT_GE(h[0], 0.0f);
+                        EXPECT_GE(h[1], 0.0f);
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Procedure B at equal levels: alpha = pi/4 and cos(2 gamma) = max(rho,
+// 0.05), so negative correlations all give the matrix of 0.05.
+TEST(PsMixing, ProcedureBFloorsNegativeCorrelation) {
+    const double g = 0.5 * std::acos(0.05);
+    for (double rho : {0.0, -0.589, -1.0}) {
+        float h[4];
+        PsMixingMatrix(0.0, rho, true, h);
+        EXPECT_NEAR(h[0], std::cos(g), 1e-6) << rho;
+        EXPECT_NEAR(h[1], std::cos(g), 1e-6) << rho;
+        EXPECT_NEAR(h[2], -std::sin(g), 1e-6) << rho;
+        EXPECT_NEAR(h[3], std::sin(g), 1e-6) << rho;
+    }
+    // A louder left channel: the left channel takes the larger share of s.
+    float h[4];
+    PsMixingMatrix(10.0, -1.0, true, h);
+    EXPECT_GT(h[0], h[1]);
+    EXPECT_GT(h[3], -h[2]);
+}
+
+// A block with one envelope of coarse IID index `iid` in every band (ICC
+// off, so the channels are scaled copies of the mono signal).
+sbrtest::BitWriter IidBlock(int iidMode, int iid) {
+    sbrtest::BitWriter w;
+    w.Put(1, 1);  // enable_ps_header
+    w.Put(1, 1);  // enable_iid
+    w.Put(static_cast<uint32_t>(iidMode), 3);
+    w.Put(0, 1);  // enable_icc
+    w.Put(0, 1);  // enable_ext
+    w.Put(0, 1);  // frame_class
+    w.Put(1, 2);  // one envelope
+    w.Put(0, 1);  // frequency direction
+    const HuffmanBook& df = kPsHuffmanBooks[kPsBookIidDf];
+    w.PutCode(df, iid);
+    for (int b = 1; b < (iidMode == 2 ? 34 : 20); ++b) w.PutCode(df, 0);
+    return w;
+}
+
+// Switching between the 20- and 34-band hybrid configurations keeps the
+// level difference: the mixing interpolates from the previous matrices
+// carried over to the new bands, not from identity.
+TEST(PsMixing, ConfigurationSwitchKeepsTheLevelDifference) {
+    PsDecoder ps;
+    ps.Reset();
+    static float re[32][64], im[32][64], rRe[32][64], rIm[32][64], low[40][32], lowIm[40][32];
+    const double expectDb = kPsIidDefaultDb[7 + 5];
+    int frame = 0;
+    for (int mode : {1, 1, 2, 2, 1}) {
+        const sbrtest::BitWriter w = IidBlock(mode, 5);
+        const std::vector<uint8_t> bytes = w.Bytes();
+        SbrBitReader br;
+        br.Init(bytes.data(), w.Bits());
+        ASSERT_EQ(ps.Parse(br, w.Bits()), w.Bits());
+        // A tone in plain QMF band 20.
+        for (int n = 0; n < 32; ++n) {
+            for (int k = 0; k < 64; ++k) re[n][k] = im[n][k] = 0.0f;
+            const double ph = 0.7 * (32 * frame + n);
+            re[n][20] = static_cast<float>(std::cos(ph));
+            im[n][20] = static_cast<float>(std::sin(ph));
+        }
+        ps.Apply(re, im, low, lowIm, rRe, rIm);
+        EXPECT_EQ(ps.Uses34Bands(), mode == 2);
+        if (frame > 0) {
+            for (int n = 0; n < 32; ++n) {
+                const double l = re[n][20] * re[n][20] + im[n][20] * im[n][20];
+                const double r = rRe[n][20] * rRe[n][20] + rIm[n][20] * rIm[n][20];
+                EXPECT_NEAR(10.0 * std::log10(l / r), expectDb, 0.05) << "frame " << frame << " slot " << n;
+            }
+        }
+        ++frame;
+    }
+}
+
+}  // namespace
+}  // namespace aurivane
