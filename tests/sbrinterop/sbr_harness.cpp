@@ -1,5 +1,7 @@
 #include "sbrinterop/sbr_harness.h"
 
+#include "support/reference_fft.h"
+
 #include "aurivane/aurivane.h"
 #include "aacdec/aac_core_decoder.h"
 #include "aacdec/bit_buffer.h"
@@ -43,28 +45,6 @@ public:
     std::vector<uint8_t> bytes;
     int calls = 0;
 };
-
-void Fft(std::vector<std::complex<double>>& a) {
-    const std::size_t n = a.size();
-    for (std::size_t i = 1, j = 0; i < n; ++i) {
-        std::size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) std::swap(a[i], a[j]);
-    }
-    for (std::size_t len = 2; len <= n; len <<= 1) {
-        const double ang = -2 * M_PI / static_cast<double>(len);
-        const std::complex<double> wl(std::cos(ang), std::sin(ang));
-        for (std::size_t i = 0; i < n; i += len) {
-            std::complex<double> w(1);
-            for (std::size_t k = 0; k < len / 2; ++k, w *= wl) {
-                const auto u = a[i + k], v = a[i + k + len / 2] * w;
-                a[i + k] = u + v;
-                a[i + k + len / 2] = u - v;
-            }
-        }
-    }
-}
 
 }  // namespace
 
@@ -357,7 +337,7 @@ std::vector<double> BandLevelsDb(const std::vector<int16_t>& x, int rate, double
             const double w = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / kN);
             buf[i] = w * x[static_cast<std::size_t>((start + static_cast<long>(i)) * channels)];
         }
-        Fft(buf);
+        ReferenceFft(buf);
         for (std::size_t k = 0; k < kN / 2; ++k) power[k] += std::norm(buf[k]);
         ++frames;
     }

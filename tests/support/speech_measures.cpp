@@ -1,5 +1,7 @@
 #include "support/speech_measures.h"
 
+#include "support/reference_fft.h"
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -16,30 +18,6 @@ double Energy(Pcm x) {
     return e;
 }
 
-// In-place radix-2 FFT; n is a power of two.
-void Fft(std::vector<std::complex<double>>& a) {
-    const std::size_t n = a.size();
-    for (std::size_t i = 1, j = 0; i < n; ++i) {
-        std::size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) std::swap(a[i], a[j]);
-    }
-    for (std::size_t len = 2; len <= n; len <<= 1) {
-        const double ang = -2.0 * std::numbers::pi / static_cast<double>(len);
-        const std::complex<double> wl(std::cos(ang), std::sin(ang));
-        for (std::size_t i = 0; i < n; i += len) {
-            std::complex<double> w(1.0);
-            for (std::size_t k = 0; k < len / 2; ++k) {
-                const std::complex<double> u = a[i + k];
-                const std::complex<double> v = a[i + k + len / 2] * w;
-                a[i + k] = u + v;
-                a[i + k + len / 2] = u - v;
-                w *= wl;
-            }
-        }
-    }
-}
 
 }  // namespace
 
@@ -130,8 +108,8 @@ double LogSpectralDistanceDb(Pcm ref, Pcm test) {
             a[i] = ref[start + i] * window[i];
             b[i] = test[start + i] * window[i];
         }
-        Fft(a);
-        Fft(b);
+        ReferenceFft(a);
+        ReferenceFft(b);
         double d2 = 0;
         for (std::size_t k = 1; k < kN / 2; ++k) {
             // A small absolute floor keeps empty bins from dominating.
