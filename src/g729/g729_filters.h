@@ -9,7 +9,14 @@ namespace aurivane::g729 {
 inline constexpr int kMaxFilterLength = 80;
 
 // y[n] = x[n] + sum a[i] x[n-i]; x[-10..-1] must be readable.
-void Residual(const double a[11], const double* x, double* y, int n);
+// Inline: called with constant lengths in the per-subframe loops.
+inline void Residual(const double a[11], const double* x, double* y, int n) {
+    for (int i = 0; i < n; ++i) {
+        double s = x[i];
+        for (int j = 1; j <= 10; ++j) s += a[j] * x[i - j];
+        y[i] = s;
+    }
+}
 
 // y[n] = x[n] - sum a[i] y[n-i] with the ten past outputs in mem (oldest
 // first). x and y may be the same buffer; n <= kMaxFilterLength. mem is
@@ -19,7 +26,11 @@ void Synthesis(const double a[11], const double* x, double* y, int n, double mem
 // y[n] = sum_{i<=n} x[i] h[n-i], n = 0..len-1.
 void Convolve(const double* x, const double* h, double* y, int len);
 
-double Dot(const double* x, const double* y, int n);
+inline double Dot(const double* x, const double* y, int n) {
+    double s = 0.0;
+    for (int i = 0; i < n; ++i) s += x[i] * y[i];
+    return s;
+}
 
 // y[n] = b0 x[n] + b1 x[n-1] + b2 x[n-2] + a1 y[n-1] + a2 y[n-2].
 class HighPass2 {

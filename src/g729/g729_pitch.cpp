@@ -18,24 +18,22 @@ void AdaptiveVector(double* exc, int t0, int frac, int n) {
         f += kUpSamp;
         --x0;
     }
+    // The phase is fixed for the whole vector: gather its taps once.
+    double past[kInterpHalf], future[kInterpHalf];
+    for (int i = 0, k = 0; i < kInterpHalf; ++i, k += kUpSamp) {
+        past[i] = kInterp3[f + k];
+        future[i] = kInterp3[kUpSamp - f + k];
+    }
     for (int j = 0; j < n; ++j) {
         const double* x1 = x0 + j;
         const double* x2 = x0 + j + 1;
         double s = 0.0;
-        for (int i = 0, k = 0; i < kInterpHalf; ++i, k += kUpSamp)
-            s += x1[-i] * kInterp3[f + k] + x2[i] * kInterp3[kUpSamp - f + k];
+        for (int i = 0; i < kInterpHalf; ++i) s += x1[-i] * past[i] + x2[i] * future[i];
         exc[j] = s;
     }
 }
 
 namespace {
-
-// Decimated correlation of wsp with its delayed copy, and the delayed energy.
-double DecimatedCorrelation(const double* wsp, int t) {
-    double s = 0.0;
-    for (int j = 0; j < kFrame; j += 2) s += wsp[j] * wsp[j - t];
-    return s;
-}
 
 double NormalisedMax(const double* wsp, int t, double corr) {
     double e = 0.01;
@@ -46,10 +44,20 @@ double NormalisedMax(const double* wsp, int t, double corr) {
 }  // namespace
 
 int OpenLoopPitch(const double* wsp) {
+    // All decimated correlations for delays 20..143 at once: lag-parallel
+    // accumulation vectorises, and each lag keeps its own summation order.
+    constexpr int kLo = 20, kHi = kPitchMax, kLags = kHi - kLo + 1;
+    double corr[kLags] = {};  // corr[m] is the correlation at delay kHi - m
+    for (int j = 0; j < kFrame; j += 2) {
+        const double w = wsp[j];
+        const double* past = wsp + j - kHi;
+        for (int m = 0; m < kLags; ++m) corr[m] += w * past[m];
+    }
+    auto at = [&](int t) { return corr[kHi - t]; };
     auto search = [&](int lo, int hi, int step, int* best) {
         double max = -DBL_MAX;
         for (int t = lo; t <= hi; t += step) {
-            const double c = DecimatedCorrelation(wsp, t);
+            const double c = at(t);
             if (c > max) {
                 max = c;
                 *best = t;
@@ -63,7 +71,7 @@ int OpenLoopPitch(const double* wsp) {
     double c3 = search(80, 142, 2, &t3);
     const int even = t3;
     for (int t = even - 1; t <= even + 1; t += 2) {
-        const double c = DecimatedCorrelation(wsp, t);
+        const double c = at(t);
         if (c > c3) {
             c3 = c;
             t3 = t;

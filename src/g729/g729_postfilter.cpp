@@ -33,10 +33,18 @@ void PostFilter::Process(const double* syn, const double a[11], int t0, double* 
     Residual(num, syn, res, L);
 
     // Long-term post-filter, integer delays only.
+    // The seven correlations accumulate side by side (cor[m] at delay
+    // tmax - m), each in its own order.
+    double cor[7] = {};
+    for (int j = 0; j < L; ++j) {
+        const double r = res[j];
+        const double* past = res + j - tmax;
+        for (int m = 0; m < 7; ++m) cor[m] += r * past[m];
+    }
     double corMax = -INFINITY;
     int t = tmin;
     for (int i = tmin; i <= tmax; ++i) {
-        const double c = Dot(res, res - i, L);
+        const double c = cor[tmax - i];
         if (c > corMax) {
             corMax = c;
             t = i;
