@@ -121,7 +121,15 @@ void AacDecoderFilter::ApplySbr(int* frameSize, int* sampleRate, int* channels) 
 
 AacDecoderFilter::~AacDecoderFilter() { SbrDecoderDestroy(sbrStorage_); }
 
-void* NewAacDecoder() { return new (std::nothrow) AacDecoderFilter(); }
+void* NewAacDecoder() {
+    AacDecoderFilter* filter = new (std::nothrow) AacDecoderFilter();
+    // Out of memory for the SBR instance is out of memory at creation.
+    if (filter != nullptr && !filter->HasSbrStorage()) {
+        delete filter;
+        return nullptr;
+    }
+    return filter;
+}
 
 void DeleteAacDecoder(void* object) { delete static_cast<AacDecoderFilter*>(object); }
 

@@ -28,6 +28,7 @@ public:
 
     AacDecoderFilter();
     ~AacDecoderFilter();
+    bool HasSbrStorage() const { return sbrStorage_ != nullptr; }
 
     int32_t Process(const void* data, uint32_t byteCount) override;
     int32_t AddSink(AudioSink* sink) override;

@@ -64,9 +64,9 @@ std::string WorkDir() {
     return dir;
 }
 
-const std::vector<StreamSpec>& GeneratedStreams() {
-    static const std::vector<StreamSpec> specs = [] {
-        std::vector<StreamSpec> v;
+const std::vector<StreamCase>& GeneratedStreams() {
+    static const std::vector<StreamCase> cases = [] {
+        std::vector<StreamCase> v;
         // Both cores are coded at 16 kbit/s, which leaves about 4 kHz of audio
         // bandwidth: QMF band 12 at 44.1 kHz.
         constexpr int kCoreKx = 12;
@@ -75,7 +75,7 @@ const std::vector<StreamSpec>& GeneratedStreams() {
             o.seed = seed;
             o.pair = stereo;
             tweak(o);
-            v.push_back(StreamSpec{name, stereo, kind, o});
+            v.push_back(StreamCase{name, stereo, kind, o});
         };
         add("mono_sbr", false, StreamKind::kHighQuality, 11, [](SbrGenOptions&) {});
         add("mono_sbr_static_crc", false, StreamKind::kHighQuality, 12, [](SbrGenOptions& o) {
@@ -119,12 +119,12 @@ const std::vector<StreamSpec>& GeneratedStreams() {
         });
         return v;
     }();
-    return specs;
+    return cases;
 }
 
-bool BuildStream(const StreamSpec& spec, AdtsStream* out, SbrGenStats* stats, std::string* error) {
+bool BuildStream(const StreamCase& item, AdtsStream* out, SbrGenStats* stats, std::string* error) {
     const std::string core =
-        std::string(AURIVANE_TEST_DATA_DIR) + "/sbr/" + (spec.stereo ? "core_stereo_22k.aac" : "core_mono_22k.aac");
+        std::string(AURIVANE_TEST_DATA_DIR) + "/sbr/" + (item.stereo ? "core_stereo_22k.aac" : "core_mono_22k.aac");
     std::vector<uint8_t> file;
     if (!ReadFileBytes(core, &file)) {
         *error = "cannot read " + core;
@@ -133,7 +133,7 @@ bool BuildStream(const StreamSpec& spec, AdtsStream* out, SbrGenStats* stats, st
     AdtsStream lc;
     if (!ReadAdtsBlocks(file, &lc, error)) return false;
     DropLargeBlocks(&lc, 200);
-    SbrPayloadGenerator gen(spec.options);
+    SbrPayloadGenerator gen(item.options);
     *out = AddSbrPayloads(lc, gen);
     if (stats) *stats = gen.Stats();
     return true;

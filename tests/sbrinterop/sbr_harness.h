@@ -34,17 +34,17 @@ enum class StreamKind {
     kLowPower,     // stereo SBR: real-valued QMF by design
     kInvalidGrid,  // some frames carry a FIXFIX grid of 8 envelopes
 };
-struct StreamSpec {
+struct StreamCase {
     const char* name;
     bool stereo;
     StreamKind kind;
     SbrGenOptions options;
 };
-const std::vector<StreamSpec>& GeneratedStreams();
-inline void PrintTo(const StreamSpec& spec, std::ostream* os) { *os << spec.name; }
+const std::vector<StreamCase>& GeneratedStreams();
+inline void PrintTo(const StreamCase& item, std::ostream* os) { *os << item.name; }
 // Loads the core, drops blocks too large to carry SBR data in a packet
 // record and adds the payloads. Fails when the committed core is missing.
-bool BuildStream(const StreamSpec& spec, AdtsStream* out, SbrGenStats* stats, std::string* error);
+bool BuildStream(const StreamCase& item, AdtsStream* out, SbrGenStats* stats, std::string* error);
 bool HaveProgram(const char* name);
 
 // ffmpeg's float output, converted the way our decoder converts

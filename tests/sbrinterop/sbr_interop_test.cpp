@@ -73,17 +73,17 @@ const char* KindName(StreamKind k) {
     }
 }
 
-class GeneratedStream : public ::testing::TestWithParam<StreamSpec> {};
+class GeneratedStream : public ::testing::TestWithParam<StreamCase> {};
 
 TEST_P(GeneratedStream, AgreesWithPeers) {
-    const StreamSpec& spec = GetParam();
+    const StreamCase& item = GetParam();
     if (!HaveProgram("ffmpeg") || !HaveProgram("faad")) GTEST_SKIP() << "ffmpeg or faad not installed";
     AdtsStream stream;
     std::string error;
-    ASSERT_TRUE(BuildStream(spec, &stream, nullptr, &error)) << error;
-    const std::string path = WorkDir() + "/" + spec.name + ".aac";
+    ASSERT_TRUE(BuildStream(item, &stream, nullptr, &error)) << error;
+    const std::string path = WorkDir() + "/" + item.name + ".aac";
     ASSERT_TRUE(WriteFileBytes(path, WrapAdts(stream)));
-    ASSERT_TRUE(WriteFileBytes(WorkDir() + "/" + spec.name + ".aps", WrapPacketStream(stream)));
+    ASSERT_TRUE(WriteFileBytes(WorkDir() + "/" + item.name + ".aps", WrapPacketStream(stream)));
 
     const Decoded ours = DecodeWithOurs(stream);
     ASSERT_TRUE(ours.ok) << ours.error;
@@ -110,23 +110,23 @@ TEST_P(GeneratedStream, AgreesWithPeers) {
     const double faadSnr = SnrDb(ff.pcm, fa.pcm, faadLag, 4096);
     const BandComparison faadBands = CompareBands(ff.pcm, fa.pcm, 44100, faadLag, 4000, 20000, kBandHz);
     char row[256];
-    std::snprintf(row, sizeof row, "%-24s %-10s %6zu %4d %9.1f %6.2f/%-6.2f %9.1f %6.2f/%-6.2f", spec.name,
-                  KindName(spec.kind), frames, lag, snr, bands.maxAbsDb, bands.meanAbsDb, faadSnr,
+    std::snprintf(row, sizeof row, "%-24s %-10s %6zu %4d %9.1f %6.2f/%-6.2f %9.1f %6.2f/%-6.2f", item.name,
+                  KindName(item.kind), frames, lag, snr, bands.maxAbsDb, bands.meanAbsDb, faadSnr,
                   faadBands.maxAbsDb, faadBands.meanAbsDb);
     Rows().push_back(row);
     std::printf("%s\n", row);
 
-    if (spec.kind == StreamKind::kHighQuality) {
+    if (item.kind == StreamKind::kHighQuality) {
         EXPECT_EQ(lag, kDelay);
-    } else if (spec.kind == StreamKind::kLowPower) {
+    } else if (item.kind == StreamKind::kLowPower) {
         EXPECT_NEAR(lag, kDelay, kLowPowerLagSlack);
     }
     EXPECT_GE(bands.bands, 4) << "the high band carries energy";
     // A mono stream without PS yields equal channels.
-    if (!spec.stereo && !spec.options.ps) {
+    if (!item.stereo && !item.options.ps) {
         EXPECT_EQ(ours.Channel(0), ours.Channel(1));
     }
-    switch (spec.kind) {
+    switch (item.kind) {
         case StreamKind::kHighQuality:
             EXPECT_GE(snr, kHighQualitySnrDb);
             break;
@@ -149,18 +149,18 @@ TEST_P(GeneratedStream, AgreesWithPeers) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sbr, GeneratedStream, ::testing::ValuesIn(GeneratedStreams()),
-                         [](const ::testing::TestParamInfo<StreamSpec>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<StreamCase>& info) { return std::string(info.param.name); });
 
 // The engine object on the packet stream delivers exactly what the direct
 // decoding delivers: the filter's SBR hand-over (lazy open, doubling of the
 // frame size, parametric stereo raising the channel count) is right.
 TEST(SbrEngine, PacketStreamDecodesLikeTheDirectPath) {
     for (const char* name : {"mono_ps", "stereo_sbr"}) {
-        for (const StreamSpec& spec : GeneratedStreams()) {
-            if (std::string(spec.name) != name) continue;
+        for (const StreamCase& item : GeneratedStreams()) {
+            if (std::string(item.name) != name) continue;
             AdtsStream stream;
             std::string error;
-            ASSERT_TRUE(BuildStream(spec, &stream, nullptr, &error)) << error;
+            ASSERT_TRUE(BuildStream(item, &stream, nullptr, &error)) << error;
             const Decoded direct = DecodeWithOurs(stream);
             ASSERT_TRUE(direct.ok) << direct.error;
             const Decoded engine = DecodeWithEngine(WrapPacketStream(stream));
@@ -175,14 +175,14 @@ TEST(SbrEngine, PacketStreamDecodesLikeTheDirectPath) {
 // the frames of the direct decoding without its one-frame delay; and its
 // info names the SBR and PS signalling it found.
 TEST(SbrCommandLine, DecodesAndDescribesHeAacAdts) {
-    const StreamSpec* spec = nullptr;
-    for (const StreamSpec& s : GeneratedStreams()) {
-        if (std::string(s.name) == "mono_ps") spec = &s;
+    const StreamCase* item = nullptr;
+    for (const StreamCase& s : GeneratedStreams()) {
+        if (std::string(s.name) == "mono_ps") item = &s;
     }
-    ASSERT_NE(spec, nullptr);
+    ASSERT_NE(item, nullptr);
     AdtsStream stream;
     std::string error;
-    ASSERT_TRUE(BuildStream(*spec, &stream, nullptr, &error)) << error;
+    ASSERT_TRUE(BuildStream(*item, &stream, nullptr, &error)) << error;
     const std::string in = WorkDir() + "/cli_mono_ps.aac", out = in + ".wav", info = in + ".txt";
     ASSERT_TRUE(WriteFileBytes(in, WrapAdts(stream)));
     ASSERT_EQ(std::system((std::string(AURIVANE_CLI) + " decode '" + in + "' '" + out + "' >/dev/null").c_str()), 0);
@@ -212,19 +212,19 @@ TEST(SbrCommandLine, DecodesAndDescribesHeAacAdts) {
 // reads), and the output must stay bounded: not louder than ffmpeg's,
 // which drops such PS frames, by more than 6 dB.
 TEST(SbrHostile, OutOfRangePsIndicesDecodeSafely) {
-    StreamSpec spec = GeneratedStreams()[0];
-    spec.name = "mono_ps_out_of_range";
-    spec.options.seed = 33;
-    spec.options.ps = true;
-    spec.options.psOutOfRange = true;
+    StreamCase item = GeneratedStreams()[0];
+    item.name = "mono_ps_out_of_range";
+    item.options.seed = 33;
+    item.options.ps = true;
+    item.options.psOutOfRange = true;
     AdtsStream stream;
     std::string error;
-    ASSERT_TRUE(BuildStream(spec, &stream, nullptr, &error)) << error;
+    ASSERT_TRUE(BuildStream(item, &stream, nullptr, &error)) << error;
     const Decoded ours = DecodeWithOurs(stream);
     ASSERT_TRUE(ours.ok) << ours.error;
     EXPECT_EQ(ours.Frames(), 2048 * stream.blocks.size());
     if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
-    const std::string path = WorkDir() + "/" + spec.name + ".aac";
+    const std::string path = WorkDir() + "/" + item.name + ".aac";
     ASSERT_TRUE(WriteFileBytes(path, WrapAdts(stream)));
     const Decoded ff = DecodeWithFfmpeg(path);
     ASSERT_TRUE(ff.ok) << ff.error;

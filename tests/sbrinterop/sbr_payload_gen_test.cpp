@@ -87,29 +87,29 @@ TEST(SbrPayloadGen, StreamsAreValidForAnIndependentDecoderAndCoverTheSyntax) {
     if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
     SbrGenStats all;
     int pairFrames = 0;
-    for (const StreamSpec& spec : GeneratedStreams()) {
+    for (const StreamCase& item : GeneratedStreams()) {
         AdtsStream s;
         SbrGenStats st;
         std::string error;
-        ASSERT_TRUE(BuildStream(spec, &s, &st, &error)) << error;
-        const std::string path = WorkDir() + "/valid_" + spec.name + ".aac";
+        ASSERT_TRUE(BuildStream(item, &s, &st, &error)) << error;
+        const std::string path = WorkDir() + "/valid_" + item.name + ".aac";
         ASSERT_TRUE(WriteFileBytes(path, WrapAdts(s)));
         ASSERT_NO_THROW(WrapPacketStream(s)) << "every block fits a packet record";
-        EXPECT_EQ(st.frames, static_cast<int>(s.blocks.size())) << spec.name << ": a block went without SBR";
+        EXPECT_EQ(st.frames, static_cast<int>(s.blocks.size())) << item.name << ": a block went without SBR";
         const std::string log = path + ".log";
         const std::string cmd = "ffmpeg -nostdin -hide_banner -v warning -i '" + path + "' -f null - 2>&1 | grep -v 'Estimating duration' > '" + log + "'";
         ASSERT_EQ(std::system(cmd.c_str()) == -1, false);
         std::vector<uint8_t> text;
         ASSERT_TRUE(ReadFileBytes(log, &text));
         const std::string said(text.begin(), text.end());
-        if (spec.kind == StreamKind::kInvalidGrid) {
+        if (item.kind == StreamKind::kInvalidGrid) {
             // The deliberately invalid grids, and nothing else, are reported.
             EXPECT_GT(st.invalidFrames, 0);
             EXPECT_NE(said.find("too many SBR envelopes"), std::string::npos) << said;
             EXPECT_EQ(said.find("Invalid", said.find('\n') + 1), std::string::npos) << said;
             continue;
         }
-        EXPECT_TRUE(said.empty()) << spec.name << ": " << said;
+        EXPECT_TRUE(said.empty()) << item.name << ": " << said;
         for (int c = 0; c < 4; ++c) all.frameClass[c] += st.frameClass[c];
         for (int m = 0; m < 4; ++m) all.invfModes[m] += st.invfModes[m];
         for (int r = 0; r < 2; ++r) all.ampRes[r] += st.ampRes[r];
@@ -128,7 +128,7 @@ TEST(SbrPayloadGen, StreamsAreValidForAnIndependentDecoderAndCoverTheSyntax) {
         all.psMaxEnvelopes = std::max(all.psMaxEnvelopes, st.psMaxEnvelopes);
         all.psIpdOpd += st.psIpdOpd;
         all.psHeaders += st.psHeaders;
-        if (spec.stereo) pairFrames += st.frames;
+        if (item.stereo) pairFrames += st.frames;
     }
     for (int c = 0; c < 4; ++c) EXPECT_GT(all.frameClass[c], 0) << "frame class " << c;
     for (int m = 0; m < 4; ++m) EXPECT_GT(all.invfModes[m], 0) << "inverse filtering mode " << m;
