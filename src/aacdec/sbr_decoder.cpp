@@ -24,10 +24,10 @@ void ResetChannel(SbrChannel& c) {
     c.prevEnvRes = 1;
     c.haveLast = false;
     c.lastEnvRes = 1;
-    std::memset(c.addHarmonicPrev, 0, sizeof(c.addHarmonicPrev));
     // A new header restarts the noise sequence; the chirp factors, the
-    // sinusoid phase, the time position of the previous frame's end and
-    // the high band already synthesised carry on.
+    // sinusoid phase and the running-sinusoid flags (by band index, as
+    // independent decoders keep them), the time position of the previous
+    // frame's end and the high band already synthesised carry on.
     c.adjuster.reset = true;
     c.adjuster.noiseIndex = 0;
 }
@@ -39,6 +39,7 @@ void InitChannel(SbrChannel& c) {
     std::memset(&c.high, 0, sizeof(c.high));
     std::memset(c.invfPrev, 0, sizeof(c.invfPrev));
     std::memset(c.bwPrev, 0, sizeof(c.bwPrev));
+    std::memset(c.addHarmonicPrev, 0, sizeof(c.addHarmonicPrev));
     c.adjuster.sineIndex = 0;
     c.prevEndSlot = 16;
     c.prevTransientAtEnd = false;

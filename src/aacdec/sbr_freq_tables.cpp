@@ -192,11 +192,6 @@ void BuildLimiter(const SbrHeader& h, SbrFreqTables* t) {
         }
         ++k;
     }
-    // The merging can also drop a top border that ends no patch while the
-    // last patch ends above the border before it; those patched bands get a
-    // limiter band of their own rather than being left without gain.
-    const int patchEnd = patchBorders[t->numPatches];
-    if (lim[nrLim] < patchEnd) lim[++nrLim] = patchEnd;
     t->nLim = nrLim;
     for (int i = 0; i <= nrLim; ++i) t->fLim[i] = lim[i];
 }

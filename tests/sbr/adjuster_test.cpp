@@ -117,6 +117,30 @@ TEST(SbrAdjuster, BandsAboveTheLimiterTableStayEmpty) {
     EXPECT_EQ(run.BandEnergy(39, 0, 32), 0.0);
 }
 
+// start 2, stop 14 (k2 = 2 k0 = 22), crossover 1, 1.2 limiter bands per
+// octave: the one patch [12, 20) is followed by a dropped two-band patch.
+// Merging removes 19 and then kx + M, which ends no patch, so the table is
+// {12, 17}: the patched bands 17..19 lie above every limiter band and get no
+// gain, as independent decoders leave them.
+TEST(SbrAdjuster, PatchedBandsAboveAMergedTopBorderStayEmpty) {
+    SbrHeader h = kSbrDefaultHeader;
+    h.startFreq = 2;
+    h.stopFreq = 14;
+    h.xoverBand = 1;
+    h.alterScale = 0;
+    h.noiseBands = 0;
+    h.limiterBands = 1;
+    AdjustRun run(h);
+    ASSERT_EQ(run.t.kx, 12);
+    ASSERT_EQ(run.t.m, 10);
+    ASSERT_EQ(run.t.numPatches, 1);
+    ASSERT_EQ(run.t.patchNumSubbands[0], 8);
+    EXPECT_EQ(Table(run.t.fLim, run.t.nLim), (std::vector<int>{12, 17}));
+    run.Frame(OneEnvelope(-1));
+    for (int k = 12; k < 17; ++k) EXPECT_GT(run.BandEnergy(k, 0, 32), 1.0e6) << "band " << k;
+    for (int k = 17; k < 22; ++k) EXPECT_EQ(run.BandEnergy(k, 0, 32), 0.0) << "band " << k;
+}
+
 // A sinusoid whose frame points l_A at L_E starts in none of its envelopes,
 // so the next frame must not treat it as running: with l_A = 1 there, its
 // first envelope carries only sinusoids that were present before.
