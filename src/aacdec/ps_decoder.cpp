@@ -339,8 +339,11 @@ void PsDecoder::ComputeMatrix(const int* iid, const int* icc, float (*h)[4]) con
 void PsDecoder::Apply(float (*re)[64], float (*im)[64], const float (*lowRe)[32], const float (*lowIm)[32],
                       float (*rRe)[64], float (*rIm)[64]) {
     const PsConstants& pc = Constants();
-    // The hybrid configuration follows the parameter resolution.
-    const bool want34 = (enableIid_ && iidBands_ == 34) || (enableIcc_ && iccBands_ == 34);
+    // The hybrid configuration follows the parameter resolution; with IID
+    // and ICC both off there is none, and the filterbank stays as it is
+    // rather than restarting its decorrelator for an identity mix.
+    const bool want34 = enableIid_ || enableIcc_ ? (enableIid_ && iidBands_ == 34) || (enableIcc_ && iccBands_ == 34)
+                                                 : use34_;
     Configure(want34);
 
     // Matrices per envelope at the configuration's parameter resolution.

@@ -127,5 +127,34 @@ TEST(PsMixing, ConfigurationSwitchKeepsTheLevelDifference) {
     }
 }
 
+// IID and ICC both switched off carry no parameter resolution: the hybrid
+// configuration stays as it was (as ffmpeg keeps it) instead of falling back
+// to 20 bands and restarting the decorrelator for an identity mix.
+TEST(PsMixing, BlocksWithoutIidAndIccKeepTheConfiguration) {
+    PsDecoder ps;
+    ps.Reset();
+    static float re[32][64], im[32][64], rRe[32][64], rIm[32][64], low[40][32], lowIm[40][32];
+    sbrtest::BitWriter off;
+    off.Put(1, 1);  // enable_ps_header
+    off.Put(0, 1);  // enable_iid
+    off.Put(0, 1);  // enable_icc
+    off.Put(0, 1);  // enable_ext
+    off.Put(0, 1);  // frame_class
+    off.Put(1, 2);  // one envelope, without data
+    struct Step {
+        sbrtest::BitWriter block;
+        bool use34;
+    };
+    const Step steps[] = {{IidBlock(2, 0), true}, {off, true}, {off, true}, {IidBlock(1, 0), false}, {off, false}};
+    for (const Step& step : steps) {
+        const std::vector<uint8_t> bytes = step.block.Bytes();
+        SbrBitReader br;
+        br.Init(bytes.data(), step.block.Bits());
+        ASSERT_EQ(ps.Parse(br, step.block.Bits()), step.block.Bits());
+        ps.Apply(re, im, low, lowIm, rRe, rIm);
+        EXPECT_EQ(ps.Uses34Bands(), step.use34);
+    }
+}
+
 }  // namespace
 }  // namespace aurivane
