@@ -102,7 +102,7 @@ if ls fuzz/*_fuzz.cpp > /dev/null 2>&1; then
       name=$(basename "$f")
       corpus="out/fuzz/corpus-$name"
       mkdir -p "$corpus"
-      seeds="fuzz/corpus/${name%_fuzz}"
+      seeds="fuzz/corpus/${name%%_*}"  # aac_decoder_fuzz reads fuzz/corpus/aac
       [ -d "$seeds" ] || seeds=""
       if "$f" -max_total_time="$FUZZ_SECONDS" -print_final_stats=0 "$corpus" $seeds > "out/fuzz/$name.log" 2>&1; then
         echo "fuzz $name: clean"; total_pass=$((total_pass + 1))
