@@ -16,14 +16,20 @@ std::vector<int> Table(const int* v, int n) { return std::vector<int>(v, v + n +
 // start 5, stop 7, crossover 3, linear bands at 44.1 kHz: kx 17, M 23; the
 // patches [17, 26) and [26, 38) leave a last patch of two bands, which is
 // dropped, so bands 38 and 39 are not regenerated.
-SbrHeader ShortLastPatchHeader() {
+// The default header with the fields that shape the band tables replaced.
+SbrHeader TableHeader(int startFreq, int stopFreq, int xoverBand, int freqScale, int alterScale, int limiterBands) {
     SbrHeader h = kSbrDefaultHeader;
-    h.startFreq = 5;
-    h.stopFreq = 7;
-    h.xoverBand = 3;
-    h.freqScale = 0;
-    h.alterScale = 0;
-    h.limiterBands = 2;
+    h.startFreq = startFreq;
+    h.stopFreq = stopFreq;
+    h.xoverBand = xoverBand;
+    h.freqScale = freqScale;
+    h.alterScale = alterScale;
+    h.limiterBands = limiterBands;
+    return h;
+}
+
+SbrHeader ShortLastPatchHeader() {
+    SbrHeader h = TableHeader(5, 7, 3, 0, 0, 2);
     h.limiterGains = 0;
     return h;
 }
@@ -123,13 +129,8 @@ TEST(SbrAdjuster, BandsAboveTheLimiterTableStayEmpty) {
 // {12, 17}: the patched bands 17..19 lie above every limiter band and get no
 // gain, as independent decoders leave them.
 TEST(SbrAdjuster, PatchedBandsAboveAMergedTopBorderStayEmpty) {
-    SbrHeader h = kSbrDefaultHeader;
-    h.startFreq = 2;
-    h.stopFreq = 14;
-    h.xoverBand = 1;
-    h.alterScale = 0;
+    SbrHeader h = TableHeader(2, 14, 1, 2, 0, 1);
     h.noiseBands = 0;
-    h.limiterBands = 1;
     AdjustRun run(h);
     ASSERT_EQ(run.t.kx, 12);
     ASSERT_EQ(run.t.m, 10);
