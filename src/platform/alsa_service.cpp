@@ -1,6 +1,7 @@
 // The ALSA backend: the "default" PCM, one service thread per device that
 // moves queued buffers through a non-blocking PCM and hands them back.
 #include "platform/platform_services.h"
+#include "platform/header_flags.h"
 
 #include <alsa/asoundlib.h>
 
@@ -36,24 +37,20 @@ public:
     bool Prepare(WaveHeader* h) override {
         if (h == nullptr || h->lpData == nullptr) return false;
         std::lock_guard<std::mutex> lock(mutex_);
-        h->dwFlags |= kWaveHeaderPrepared;
+        MarkPrepared(h);
         return true;
     }
 
     bool Unprepare(WaveHeader* h) override {
         if (h == nullptr) return false;
         std::lock_guard<std::mutex> lock(mutex_);
-        if (h->dwFlags & kWaveHeaderInQueue) return false;
-        h->dwFlags &= ~kWaveHeaderPrepared;
-        return true;
+        return MarkUnprepared(h);
     }
 
     bool Queue(WaveHeader* h) override {
         if (h == nullptr) return false;
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!(h->dwFlags & kWaveHeaderPrepared) || (h->dwFlags & kWaveHeaderInQueue)) return false;
-        h->dwFlags = (h->dwFlags | kWaveHeaderInQueue) & ~kWaveHeaderDone;
-        if (input_) h->dwBytesRecorded = 0;
+        if (!MarkQueued(h, input_)) return false;
         queued_.push_back(h);
         cv_.notify_all();
         return true;

@@ -2,6 +2,7 @@
 // or manual clock, with generated or file input and kept or written output.
 #include <aurivane/wave_service.h>
 
+#include "platform/header_flags.h"
 #include "wav_file.h"
 
 #include <algorithm>
@@ -98,24 +99,20 @@ public:
     bool Prepare(WaveHeader* h) override {
         if (card_.Fault(WaveFault::kPrepare) || h == nullptr || h->lpData == nullptr) return false;
         std::lock_guard<std::mutex> lock(mutex_);
-        h->dwFlags |= kWaveHeaderPrepared;
+        MarkPrepared(h);
         return true;
     }
 
     bool Unprepare(WaveHeader* h) override {
         if (h == nullptr) return false;
         std::lock_guard<std::mutex> lock(mutex_);
-        if (h->dwFlags & kWaveHeaderInQueue) return false;
-        h->dwFlags &= ~kWaveHeaderPrepared;
-        return true;
+        return MarkUnprepared(h);
     }
 
     bool Queue(WaveHeader* h) override {
         if (card_.Fault(input_ ? WaveFault::kQueue : WaveFault::kWrite) || h == nullptr) return false;
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!(h->dwFlags & kWaveHeaderPrepared) || (h->dwFlags & kWaveHeaderInQueue)) return false;
-        h->dwFlags = (h->dwFlags | kWaveHeaderInQueue) & ~kWaveHeaderDone;
-        if (input_) h->dwBytesRecorded = 0;
+        if (!MarkQueued(h, input_)) return false;
         // After an underrun the clock restarts from now.
         if (queued_.empty()) clockBase_ = (std::max)(clockBase_, Clock::now());
         queued_.push_back(h);

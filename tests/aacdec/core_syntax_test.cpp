@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <random>
+#include <utility>
+#include <vector>
 
 namespace aurivane::aactest {
 namespace {
@@ -156,37 +158,25 @@ TEST(AacElementSyntax, PulseAndTnsBounds) {
         s.tools = std::move(tools);
         return SceBlock(s);
     };
+    // pulse_data_present, then the pulses as (offset, amplitude); no TNS, no gain control.
+    auto pulses = [&](int startBand, std::vector<std::pair<int, int>> list) {
+        return withTools([=](BitWriter& w) {
+            w.Put(1, 1);
+            w.Put(static_cast<uint32_t>(list.size() - 1), 2);
+            w.Put(static_cast<uint32_t>(startBand), 6);
+            for (const auto& [offset, amp] : list) {
+                w.Put(static_cast<uint32_t>(offset), 5);
+                w.Put(static_cast<uint32_t>(amp), 4);
+            }
+            w.Put(0, 2);
+        });
+    };
     // Pulses at band 46 (line 928) moving 4 x 31 lines: past line 1023.
-    EXPECT_EQ(h.Decode(withTools([](BitWriter& w) {
-                  w.Put(1, 1);
-                  w.Put(3, 2);
-                  w.Put(46, 6);
-                  for (int i = 0; i < 4; ++i) {
-                      w.Put(31, 5);
-                      w.Put(1, 4);
-                  }
-                  w.Put(0, 2);
-              })),
-              2);
+    EXPECT_EQ(h.Decode(pulses(46, {{31, 1}, {31, 1}, {31, 1}, {31, 1}})), 2);
     // A pulse start band beyond the band count.
-    EXPECT_EQ(h.Decode(withTools([](BitWriter& w) {
-                  w.Put(1, 1);
-                  w.Put(0, 2);
-                  w.Put(50, 6);
-                  w.Put(0, 9);
-                  w.Put(0, 2);
-              })),
-              2);
+    EXPECT_EQ(h.Decode(pulses(50, {{0, 0}})), 2);
     // A pulse inside the block is applied: +3 on a zero line gives -3.
-    ASSERT_EQ(h.Decode(withTools([](BitWriter& w) {
-                  w.Put(1, 1);
-                  w.Put(0, 2);
-                  w.Put(1, 6);
-                  w.Put(2, 5);
-                  w.Put(3, 4);
-                  w.Put(0, 2);
-              })),
-              0);
+    ASSERT_EQ(h.Decode(pulses(1, {{2, 3}})), 0);
     EXPECT_FLOAT_EQ(Stored(h)[6], static_cast<float>(-std::pow(3.0, 4.0 / 3.0) / 512.0));
     // TNS order 13 exceeds the AAC-LC maximum of 12.
     EXPECT_EQ(h.Decode(withTools([](BitWriter& w) {

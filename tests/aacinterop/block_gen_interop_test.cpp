@@ -112,6 +112,15 @@ void PrintTo(const GenCase& c, std::ostream* os) { *os << c.name; }
 
 std::string CaseName(const ::testing::TestParamInfo<GenCase>& info) { return info.param.name; }
 
+// The case's channel count, window sequence and rate.
+BlockGenOptions OptionsFor(const GenCase& gc) {
+    BlockGenOptions o;
+    o.channels = gc.channels;
+    o.forcedWindow = gc.forcedWindow;
+    o.samplingIndex = gc.samplingIndex;
+    return o;
+}
+
 // Every tool at every rate against ffmpeg, TNS up to order 4: ffmpeg's TNS
 // departs from both ours and faad on steep high-order filters (see below).
 class GeneratedVsFfmpeg : public ::testing::TestWithParam<GenCase> {};
@@ -119,10 +128,7 @@ class GeneratedVsFfmpeg : public ::testing::TestWithParam<GenCase> {};
 TEST_P(GeneratedVsFfmpeg, MatchesFloat) {
     if (!HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
     const GenCase gc = GetParam();
-    BlockGenOptions o;
-    o.channels = gc.channels;
-    o.forcedWindow = gc.forcedWindow;
-    o.samplingIndex = gc.samplingIndex;
+    BlockGenOptions o = OptionsFor(gc);
     o.tnsMaxOrder = 4;
     const Generated g = Generate(o, gc.seed, 120);
     const std::string path = WorkPath(std::string("gen_ff_") + gc.name + ".aac");
@@ -159,10 +165,7 @@ class GeneratedVsFaad : public ::testing::TestWithParam<GenCase> {};
 TEST_P(GeneratedVsFaad, MatchesFloatWithEveryTnsOrder) {
     if (!HaveProgram("faad")) GTEST_SKIP() << "faad not installed";
     const GenCase gc = GetParam();
-    BlockGenOptions o;
-    o.channels = gc.channels;
-    o.forcedWindow = gc.forcedWindow;
-    o.samplingIndex = gc.samplingIndex;
+    BlockGenOptions o = OptionsFor(gc);
     o.midSide = gc.seed % 2 == 0;
     o.intensity = !o.midSide;
     const Generated g = Generate(o, gc.seed, 120);
