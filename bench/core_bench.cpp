@@ -1,6 +1,6 @@
 // Throughput of the shared FFT and bit buffer.
-#include "aacdec/bit_buffer.h"
-#include "aacdec/fft.h"
+#include "dsp/bit_buffer.h"
+#include "dsp/fft.h"
 
 #include <benchmark/benchmark.h>
 

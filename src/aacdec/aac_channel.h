@@ -3,8 +3,8 @@
 #ifndef AURIVANE_AACDEC_AAC_CHANNEL_H
 #define AURIVANE_AACDEC_AAC_CHANNEL_H
 
-#include "aacdec/aac_tables.h"
-#include "aacdec/bit_buffer.h"
+#include "dsp/aac_tables.h"
+#include "dsp/bit_buffer.h"
 
 #include <cstdint>
 

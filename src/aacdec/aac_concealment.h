@@ -4,7 +4,7 @@
 #ifndef AURIVANE_AACDEC_AAC_CONCEALMENT_H
 #define AURIVANE_AACDEC_AAC_CONCEALMENT_H
 
-#include "aacdec/aac_tables.h"
+#include "dsp/aac_tables.h"
 
 #include <cstdint>
 

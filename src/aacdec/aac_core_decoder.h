@@ -7,7 +7,7 @@
 #include "aacdec/aac_channel.h"
 #include "aacdec/aac_concealment.h"
 #include "aacdec/aac_filterbank.h"
-#include "aacdec/bit_buffer.h"
+#include "dsp/bit_buffer.h"
 #include "aacdec/sbr_payload.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "aacdec/aac_filterbank.h"
 
 #include "aacdec/aac_channel.h"
-#include "aacdec/fft.h"
+#include "dsp/fft.h"
 
 #include <cmath>
 #include <cstring>

@@ -2,8 +2,8 @@
 #ifndef AURIVANE_AACDEC_AAC_HUFFMAN_H
 #define AURIVANE_AACDEC_AAC_HUFFMAN_H
 
-#include "aacdec/aac_tables.h"
-#include "aacdec/bit_buffer.h"
+#include "dsp/aac_tables.h"
+#include "dsp/bit_buffer.h"
 
 namespace aurivane {
 

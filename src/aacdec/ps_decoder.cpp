@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "aacdec/ps_tables.h"
+#include "dsp/ps_tables.h"
 
 namespace aurivane {
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "aacdec/fft.h"
-#include "aacdec/sbr_tables.h"
+#include "dsp/fft.h"
+#include "dsp/sbr_tables.h"
 
 namespace aurivane {
 

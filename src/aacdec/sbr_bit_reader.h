@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "aacdec/sbr_tables.h"
+#include "dsp/sbr_tables.h"
 
 namespace aurivane {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "aacdec/fft.h"
+#include "dsp/fft.h"
 #include "aacdec/sbr_decoder_state.h"
 
 namespace aurivane {

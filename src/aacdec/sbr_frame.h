@@ -5,7 +5,7 @@
 #define AURIVANE_AACDEC_SBR_FRAME_H
 
 #include "aacdec/sbr_bit_reader.h"
-#include "aacdec/sbr_freq_tables.h"
+#include "dsp/sbr_freq_tables.h"
 
 namespace aurivane {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "aacdec/sbr_tables.h"
+#include "dsp/sbr_tables.h"
 
 namespace aurivane {
 

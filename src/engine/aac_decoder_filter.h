@@ -5,7 +5,7 @@
 #define AURIVANE_ENGINE_AAC_DECODER_FILTER_H
 
 #include "aacdec/aac_core_decoder.h"
-#include "aacdec/bit_buffer.h"
+#include "dsp/bit_buffer.h"
 #include "aacdec/sbr_payload.h"
 #include "engine/sink_list.h"
 

@@ -1,4 +1,4 @@
-#include "aacdec/fft.h"
+#include "dsp/fft.h"
 
 #include <gtest/gtest.h>
 

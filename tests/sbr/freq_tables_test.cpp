@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "aacdec/sbr_freq_tables.h"
+#include "dsp/sbr_freq_tables.h"
 
 namespace aurivane {
 namespace {

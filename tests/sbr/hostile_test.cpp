@@ -10,7 +10,7 @@
 #include <random>
 
 #include "aacdec/ps_decoder.h"
-#include "aacdec/ps_tables.h"
+#include "dsp/ps_tables.h"
 #include "aacdec/sbr_decoder.h"
 #include "sbr/sbr_test_util.h"
 

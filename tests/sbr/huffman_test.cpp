@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "aacdec/ps_tables.h"
+#include "dsp/ps_tables.h"
 #include "aacdec/sbr_bit_reader.h"
-#include "aacdec/sbr_tables.h"
+#include "dsp/sbr_tables.h"
 #include "sbr/sbr_test_util.h"
 
 namespace aurivane {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "aacdec/ps_decoder.h"
-#include "aacdec/ps_tables.h"
+#include "dsp/ps_tables.h"
 #include "sbr/sbr_test_util.h"
 
 namespace aurivane {

@@ -8,7 +8,7 @@
 
 #include "aacdec/qmf_bank.h"
 #include "aacdec/sbr_decoder.h"
-#include "aacdec/sbr_tables.h"
+#include "dsp/sbr_tables.h"
 #include "sbr/sbr_test_util.h"
 
 namespace aurivane {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "aacdec/ps_tables.h"
+#include "dsp/ps_tables.h"
 
 namespace aurivane::sbrtest {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "aacdec/sbr_payload.h"
-#include "aacdec/sbr_tables.h"
+#include "dsp/sbr_tables.h"
 
 namespace aurivane::sbrtest {
 

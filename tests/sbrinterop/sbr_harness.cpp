@@ -4,7 +4,7 @@
 
 #include "aurivane/aurivane.h"
 #include "aacdec/aac_core_decoder.h"
-#include "aacdec/bit_buffer.h"
+#include "dsp/bit_buffer.h"
 #include "aacdec/sbr_payload.h"
 #include "wav_file.h"
 

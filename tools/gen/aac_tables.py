@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Generates the AAC-LC decoder tables from the JSON transcriptions.
 
-Writes src/aacdec/aac_huffman_tables.cpp (two-bit decoding trees of the
+Writes src/dsp/aac_huffman_tables.cpp (two-bit decoding trees of the
 scalefactor codebook and spectral codebooks 1 to 11) and
-src/aacdec/aac_band_tables.cpp (scalefactor band offsets per rate) and
-src/aacdec/aac_concealment_tables.cpp (signs of the SBR noise table).
+src/dsp/aac_band_tables.cpp (scalefactor band offsets per rate), shared by
+decoder and encoder, and src/aacdec/aac_concealment_tables.cpp (signs of the
+SBR noise table).
 
-Usage: aac_tables.py <tables dir> <src/aacdec dir>
+Usage: aac_tables.py <tables dir> <src dir>
 """
 import json
 import os
@@ -86,7 +87,7 @@ def main():
         swb = json.load(f)
 
     parts = [HEADER.format(src="aac_huffman.json"),
-             '#include "aacdec/aac_tables.h"\n\nnamespace aurivane {\n\nnamespace {\n\n']
+             '#include "dsp/aac_tables.h"\n\nnamespace aurivane {\n\nnamespace {\n\n']
     sf = huff["scalefactor"]
     parts.append(emit_array("kScalefactorTree", build_tree(sf["lengths"], sf["codes"], list(range(len(sf["lengths"]))))))
     books = []
@@ -109,7 +110,7 @@ def main():
     for name, dim, bits, off, signed in books:
         parts.append(f"    {{{name}, {dim}, {bits}, {off}, {signed}}},\n")
     parts.append("};\n\n}  // namespace aurivane\n")
-    with open(os.path.join(out_dir, "aac_huffman_tables.cpp"), "w") as f:
+    with open(os.path.join(out_dir, "dsp", "aac_huffman_tables.cpp"), "w") as f:
         f.write("".join(parts))
 
     # Band tables for the nine supported rates, in sampling-rate-index order.
@@ -121,7 +122,7 @@ def main():
             if by_rate[r][key] not in used:
                 used.append(by_rate[r][key])
     parts = [HEADER.format(src="aac_swb_offsets.json"),
-             '#include "aacdec/aac_tables.h"\n\nnamespace aurivane {\n\nnamespace {\n\n']
+             '#include "dsp/aac_tables.h"\n\nnamespace aurivane {\n\nnamespace {\n\n']
     for name in used:
         t = swb["tables"][name]
         assert t["num_swb"] == len(t["offsets"]) - 1
@@ -131,7 +132,7 @@ def main():
         e = by_rate[r]
         parts.append(f"    {{{r}, kSwb_{e['long']}, {e['num_swb_long']}, kSwb_{e['short']}, {e['num_swb_short']}}},\n")
     parts.append("};\n\n}  // namespace aurivane\n")
-    with open(os.path.join(out_dir, "aac_band_tables.cpp"), "w") as f:
+    with open(os.path.join(out_dir, "dsp", "aac_band_tables.cpp"), "w") as f:
         f.write("".join(parts))
 
     # Concealment sign sequence: bit i % 32 of word i / 32 set when the real
@@ -144,10 +145,10 @@ def main():
         if re < 0:
             words[i // 32] |= 1 << (i % 32)
     parts = [HEADER.format(src="sbr_noise_table.json"),
-             '#include "aacdec/aac_tables.h"\n\nnamespace aurivane {\n\n',
+             '#include "dsp/aac_tables.h"\n\nnamespace aurivane {\n\n',
              emit_array("kConcealmentSigns", [f"0x{w:08X}u" for w in words], ctype="uint32_t", per_line=4),
              "\n}  // namespace aurivane\n"]
-    with open(os.path.join(out_dir, "aac_concealment_tables.cpp"), "w") as f:
+    with open(os.path.join(out_dir, "aacdec", "aac_concealment_tables.cpp"), "w") as f:
         f.write("".join(parts))
 
 

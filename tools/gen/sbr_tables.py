@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates src/aacdec/sbr_tables.cpp and src/aacdec/ps_tables.cpp from the
+"""Generates src/dsp/sbr_tables.cpp and src/dsp/ps_tables.cpp from the
 normative JSON tables (SBR window, noise table, start offsets, Huffman books;
 PS Huffman books, hybrid prototypes, quantisation grids and band maps).
 
@@ -84,7 +84,7 @@ def gen_sbr(tdir):
     offs = json.load(open(os.path.join(tdir, "sbr_start_freq_offsets.json")))
     huff = json.load(open(os.path.join(tdir, "sbr_huffman.json")))["tables"]
     assert len(win) == 640 and len(noise) == 512
-    lines = [HEADER, '#include "aacdec/sbr_tables.h"', "", "namespace aurivane {", ""]
+    lines = [HEADER, '#include "dsp/sbr_tables.h"', "", "namespace aurivane {", ""]
     lines.append("const float kSbrQmfWindow[640] = {")
     lines.append(fmt_list(win, 6, ffloat))
     lines.append("};")
@@ -119,7 +119,7 @@ def gen_sbr(tdir):
 
 def gen_ps(tdir):
     d = json.load(open(os.path.join(tdir, "ps_tables.json")))
-    lines = [HEADER, '#include "aacdec/ps_tables.h"', "", "namespace aurivane {", ""]
+    lines = [HEADER, '#include "dsp/ps_tables.h"', "", "namespace aurivane {", ""]
     order = ["iid_df", "iid_dt", "iid_fine_df", "iid_fine_dt", "icc_df", "icc_dt",
              "ipd_df", "ipd_dt", "opd_df", "opd_dt"]
     inits = []
@@ -186,7 +186,7 @@ def gen_ps(tdir):
 
 def main():
     tdir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "../../../shared/tables")
-    odir = sys.argv[2] if len(sys.argv) > 2 else os.path.join(os.path.dirname(__file__), "../../src/aacdec")
+    odir = sys.argv[2] if len(sys.argv) > 2 else os.path.join(os.path.dirname(__file__), "../../src/dsp")
     with open(os.path.join(odir, "sbr_tables.cpp"), "w") as f:
         f.write(gen_sbr(tdir))
     with open(os.path.join(odir, "ps_tables.cpp"), "w") as f:

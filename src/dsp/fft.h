@@ -1,7 +1,7 @@
 // In-place, unnormalised complex FFT shared by the decoder and the encoders,
 // with the MDCT rotation table and the small base-2 logarithm table.
-#ifndef AURIVANE_AACDEC_FFT_H
-#define AURIVANE_AACDEC_FFT_H
+#ifndef AURIVANE_DSP_FFT_H
+#define AURIVANE_DSP_FFT_H
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 // Fixed tables of the SBR tool (ISO/IEC 14496-3, 4.6.18 and annex 4.A),
 // generated into sbr_tables.cpp by tools/gen/sbr_tables.py.
-#ifndef AURIVANE_AACDEC_SBR_TABLES_H
-#define AURIVANE_AACDEC_SBR_TABLES_H
+#ifndef AURIVANE_DSP_SBR_TABLES_H
+#define AURIVANE_DSP_SBR_TABLES_H
 
 #include <cstdint>
 

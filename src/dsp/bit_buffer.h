@@ -1,8 +1,8 @@
 // Circular, most-significant-bit-first bit reader and writer over storage
 // the caller owns. Read and write positions are independent so a producer
 // and a consumer can alternate on one buffer without copying.
-#ifndef AURIVANE_AACDEC_BIT_BUFFER_H
-#define AURIVANE_AACDEC_BIT_BUFFER_H
+#ifndef AURIVANE_DSP_BIT_BUFFER_H
+#define AURIVANE_DSP_BIT_BUFFER_H
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
-#include "aacdec/sbr_freq_tables.h"
+#include "dsp/sbr_freq_tables.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "aacdec/sbr_tables.h"
+#include "dsp/sbr_tables.h"
 
 namespace aurivane {
 

@@ -1,4 +1,4 @@
-#include "aacdec/bit_buffer.h"
+#include "dsp/bit_buffer.h"
 
 #include <cstring>
 

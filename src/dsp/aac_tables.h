@@ -1,7 +1,7 @@
 // Fixed tables of AAC-LC decoding: Huffman decoding trees and scalefactor
 // band offsets (generated, see tools/gen/aac_tables.py).
-#ifndef AURIVANE_AACDEC_AAC_TABLES_H
-#define AURIVANE_AACDEC_AAC_TABLES_H
+#ifndef AURIVANE_DSP_AAC_TABLES_H
+#define AURIVANE_DSP_AAC_TABLES_H
 
 #include <cstdint>
 

@@ -1,11 +1,11 @@
 // Fixed tables of the parametric stereo tool (ISO/IEC 14496-3, 8.6.4),
 // generated into ps_tables.cpp by tools/gen/sbr_tables.py.
-#ifndef AURIVANE_AACDEC_PS_TABLES_H
-#define AURIVANE_AACDEC_PS_TABLES_H
+#ifndef AURIVANE_DSP_PS_TABLES_H
+#define AURIVANE_DSP_PS_TABLES_H
 
 #include <cstdint>
 
-#include "aacdec/sbr_tables.h"
+#include "dsp/sbr_tables.h"
 
 namespace aurivane {
 

@@ -1,8 +1,8 @@
 // SBR frequency band tables derived from a header (ISO/IEC 14496-3,
 // 4.6.18.3.2): master table, high/low resolution envelope bands, noise-floor
 // bands, the patch layout of the HF generator and the limiter bands.
-#ifndef AURIVANE_AACDEC_SBR_FREQ_TABLES_H
-#define AURIVANE_AACDEC_SBR_FREQ_TABLES_H
+#ifndef AURIVANE_DSP_SBR_FREQ_TABLES_H
+#define AURIVANE_DSP_SBR_FREQ_TABLES_H
 
 namespace aurivane {
 

@@ -1,10 +1,10 @@
-#include "aacdec/fft.h"
+#include "dsp/fft.h"
 
 namespace aurivane {
 
 // sin(2*pi*n/2048), n = 0..512, generated in double precision and rounded.
 const float kRotationTable[513] = {
-#include "aacdec/rotation_table.inc"
+#include "dsp/rotation_table.inc"
 };
 
 }  // namespace aurivane

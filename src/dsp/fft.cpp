@@ -1,4 +1,4 @@
-#include "aacdec/fft.h"
+#include "dsp/fft.h"
 
 #include <cmath>
 #include <cstddef>
