@@ -79,7 +79,7 @@ struct SbrHeaderValues {
 };
 
 // Frequency band tables in QMF bands of fsSbr / 128 Hz, fixed at open.
-struct SbrBandTables {
+struct SbrEncoderBandTables {
     int32_t fsSbr;
     int32_t k0, k2;
     int32_t nMaster, nHigh, nLow, nNoise;  // band counts (tables hold count + 1 edges)
