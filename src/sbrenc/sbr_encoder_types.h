@@ -98,12 +98,9 @@ struct SbrTransientInfo {
     int32_t flag;      // 1: transient found
 };
 
-// Frame classes of ISO/IEC 14496-3.
-enum SbrFrameClass { kSbrFixFix = 0, kSbrFixVar = 1, kSbrVarFix = 2, kSbrVarVar = 3 };
-
 // The coded grid fields (sbr_grid of ISO/IEC 14496-3), as written.
 struct SbrGridFields {
-    int32_t frameClass;
+    int32_t frameClass;         // 0 FIXFIX, 1 FIXVAR, 2 VARFIX, 3 VARVAR (SbrFrameClass)
     int32_t numEnvelopes;       // FIXFIX: 1, 2 or 4
     int32_t freqResFixed;       // FIXFIX: one resolution for all envelopes
     int32_t varBorder0;         // FIXVAR, VARFIX, VARVAR: first variable border (FIXVAR: absolute, 16..19)
