@@ -2,7 +2,9 @@
 """Generates the AAC-LC decoder tables from the JSON transcriptions.
 
 Writes src/dsp/aac_huffman_tables.cpp (two-bit decoding trees of the
-scalefactor codebook and spectral codebooks 1 to 11) and
+scalefactor codebook and spectral codebooks 1 to 11),
+src/dsp/aac_huffman_codes.cpp (the encoder's view of the same books:
+codewords, code lengths and code lengths of two books paired per entry) and
 src/dsp/aac_band_tables.cpp (scalefactor band offsets per rate), shared by
 decoder and encoder, and src/aacdec/aac_concealment_tables.cpp (signs of the
 SBR noise table).
@@ -79,6 +81,42 @@ def emit_array(name, values, ctype="uint16_t", per_line=12):
     return "\n".join(out) + "\n"
 
 
+def write_encoder_codes(huff, out_dir):
+    """Codewords and lengths by codebook index; paired lengths for counting.
+
+    A paired entry holds the length in book a in bits 16 and up and the
+    length in book b in the low 16 bits, so one pass over a band sums both
+    books (no half can carry: at most 512 codewords of 19 bits per band).
+    """
+    parts = [HEADER.format(src="aac_huffman.json"),
+             '#include "dsp/aac_huffman_codes.h"\n\nnamespace aurivane {\n\nnamespace {\n\n']
+    sf = huff["scalefactor"]
+    parts.append(emit_array("kScfCodes", [f"0x{c:X}u" for c in sf["codes"]], ctype="uint32_t", per_line=8))
+    parts.append("\n" + emit_array("kScfLengths", sf["lengths"], ctype="uint8_t", per_line=20))
+    by_book = {b["codebook"]: b for b in huff["spectral"]}
+    for n in range(1, 12):
+        b = by_book[n]
+        parts.append("\n" + emit_array(f"kCodes{n}", [f"0x{c:X}u" for c in b["codes"]], ctype="uint32_t",
+                                        per_line=8))
+        parts.append("\n" + emit_array(f"kLengths{n}", b["lengths"], ctype="uint8_t", per_line=20))
+    parts.append("\n}  // namespace\n\n")
+    for a in (1, 3, 5, 7, 9):
+        la, lb = by_book[a]["lengths"], by_book[a + 1]["lengths"]
+        assert len(la) == len(lb)
+        name = f"kAacPairedLengths{a}_{a + 1}"
+        parts.append(emit_array(name, [f"0x{(x << 16) | y:X}u" for x, y in zip(la, lb)], ctype="uint32_t",
+                                per_line=8) + "\n")
+    parts.append("const uint32_t* const kAacScalefactorCodewords = kScfCodes;\n")
+    parts.append("const uint8_t* const kAacScalefactorCodeLengths = kScfLengths;\n\n")
+    parts.append("const uint32_t* const kAacSpectralCodewords[12] = {\n    nullptr,")
+    parts.append("".join(f" kCodes{n}," for n in range(1, 12)) + "\n};\n\n")
+    parts.append("const uint8_t* const kAacSpectralCodeLengths[12] = {\n    nullptr,")
+    parts.append("".join(f" kLengths{n}," for n in range(1, 12)) + "\n};\n\n")
+    parts.append("}  // namespace aurivane\n")
+    with open(os.path.join(out_dir, "dsp", "aac_huffman_codes.cpp"), "w") as f:
+        f.write("".join(parts))
+
+
 def main():
     tables_dir, out_dir = sys.argv[1], sys.argv[2]
     with open(os.path.join(tables_dir, "aac_huffman.json")) as f:
@@ -112,6 +150,8 @@ def main():
     parts.append("};\n\n}  // namespace aurivane\n")
     with open(os.path.join(out_dir, "dsp", "aac_huffman_tables.cpp"), "w") as f:
         f.write("".join(parts))
+
+    write_encoder_codes(huff, out_dir)
 
     # Band tables for the nine supported rates, in sampling-rate-index order.
     rates = [48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000]
