@@ -4,111 +4,70 @@ namespace aurivane {
 
 namespace {
 
-constexpr int kNumTimeSlots = 16;
-
-// ceil(log2(numEnv + 1)) bits for bs_pointer.
-int PointerBits(int numEnv) {
-    int bits = 0;
-    while ((1 << bits) < numEnv + 1) ++bits;
-    return bits;
+// The decoder keeps its own grid record; the derivation is shared with the coder.
+SbrFrameInfo ToFrameInfo(const SbrGrid& g) {
+    SbrFrameInfo info = {};
+    info.numEnvelopes = g.numEnv;
+    info.numNoiseEnvelopes = g.numNoise;
+    for (int l = 0; l <= kSbrMaxEnvelopes && l <= g.numEnv; ++l) info.borders[l] = g.tE[l];
+    for (int q = 0; q < 3 && q <= g.numNoise; ++q) info.noiseBorders[q] = g.tQ[q];
+    return info;
 }
 
 }  // namespace
 
 bool SbrGridValid(const SbrGrid& g) {
-    if (g.numEnv < 1 || g.numEnv > 5) return false;
-    if (g.numNoise < 1 || g.numNoise > 2 || (g.numNoise == 2) != (g.numEnv > 1)) return false;
-    if (g.tE[0] < 0 || g.tE[0] > 3) return false;
-    if (g.tE[g.numEnv] < kNumTimeSlots || g.tE[g.numEnv] > kNumTimeSlots + 3) return false;
-    for (int l = 1; l <= g.numEnv; ++l)
-        if (g.tE[l] <= g.tE[l - 1]) return false;
-    if (g.tQ[0] != g.tE[0] || g.tQ[g.numNoise] != g.tE[g.numEnv]) return false;
-    for (int q = 1; q <= g.numNoise; ++q) {
-        if (g.tQ[q] <= g.tQ[q - 1]) return false;
-        bool member = false;
-        for (int l = 0; l <= g.numEnv; ++l) member |= g.tQ[q] == g.tE[l];
-        if (!member) return false;
-    }
-    return true;
+    if (g.numEnv < 1 || g.numEnv > kSbrMaxEnvelopes || g.numNoise < 1 || g.numNoise > 2) return false;
+    return SbrFrameInfoValid(ToFrameInfo(g));
 }
 
 bool SbrReadGrid(SbrBitReader& br, SbrGrid* g) {
-    g->frameClass = static_cast<int>(br.Read(2));
-    int absLead = 0, absTrail = kNumTimeSlots, nRelLead = 0, nRelTrail = 0;
-    int relLead[4] = {0, 0, 0, 0}, relTrail[4] = {0, 0, 0, 0};
-    g->pointer = 0;
-    switch (g->frameClass) {
-        case kFixFix: {
-            int numEnv = 1 << br.Read(2);
-            if (numEnv > 4) return false;
-            g->numEnv = numEnv;
-            int res = static_cast<int>(br.Read(1));
-            for (int l = 0; l < numEnv; ++l) g->freqRes[l] = res;
-            nRelLead = numEnv - 1;
-            for (int l = 0; l < nRelLead; ++l) relLead[l] = kNumTimeSlots / numEnv;
+    SbrGridFields f = {};
+    f.frameClass = static_cast<int>(br.Read(2));
+    const auto readRel = [&br](int n, int32_t* rel) {
+        for (int r = 0; r < n; ++r) rel[r] = 2 * static_cast<int>(br.Read(2)) + 2;
+    };
+    int numEnv;
+    switch (f.frameClass) {
+        case kFixFix:
+            f.numEnvelopes = 1 << br.Read(2);
+            if (f.numEnvelopes > 4) return false;
+            f.freqResFixed = static_cast<int>(br.Read(1));
+            numEnv = f.numEnvelopes;
             break;
-        }
-        case kFixVar: {
-            absTrail = static_cast<int>(br.Read(2)) + kNumTimeSlots;
-            nRelTrail = static_cast<int>(br.Read(2));
-            g->numEnv = nRelTrail + 1;
-            for (int r = 0; r < nRelTrail; ++r) relTrail[r] = 2 * static_cast<int>(br.Read(2)) + 2;
-            g->pointer = static_cast<int>(br.Read(PointerBits(g->numEnv)));
-            for (int l = 0; l < g->numEnv; ++l) g->freqRes[g->numEnv - 1 - l] = static_cast<int>(br.Read(1));
-            break;
-        }
-        case kVarFix: {
-            absLead = static_cast<int>(br.Read(2));
-            nRelLead = static_cast<int>(br.Read(2));
-            g->numEnv = nRelLead + 1;
-            for (int r = 0; r < nRelLead; ++r) relLead[r] = 2 * static_cast<int>(br.Read(2)) + 2;
-            g->pointer = static_cast<int>(br.Read(PointerBits(g->numEnv)));
-            for (int l = 0; l < g->numEnv; ++l) g->freqRes[l] = static_cast<int>(br.Read(1));
-            break;
-        }
-        default: {
-            absLead = static_cast<int>(br.Read(2));
-            absTrail = static_cast<int>(br.Read(2)) + kNumTimeSlots;
-            nRelLead = static_cast<int>(br.Read(2));
-            nRelTrail = static_cast<int>(br.Read(2));
-            g->numEnv = nRelLead + nRelTrail + 1;
-            if (g->numEnv > 5) return false;
-            for (int r = 0; r < nRelLead; ++r) relLead[r] = 2 * static_cast<int>(br.Read(2)) + 2;
-            for (int r = 0; r < nRelTrail; ++r) relTrail[r] = 2 * static_cast<int>(br.Read(2)) + 2;
-            g->pointer = static_cast<int>(br.Read(PointerBits(g->numEnv)));
-            for (int l = 0; l < g->numEnv; ++l) g->freqRes[l] = static_cast<int>(br.Read(1));
-            break;
-        }
-    }
-    const int numEnv = g->numEnv;
-    if (g->pointer > numEnv) return false;
-    g->numNoise = numEnv > 1 ? 2 : 1;
-    g->tE[0] = absLead;
-    g->tE[numEnv] = absTrail;
-    for (int l = 1; l <= nRelLead; ++l) g->tE[l] = g->tE[l - 1] + relLead[l - 1];
-    for (int i = 0; i < nRelTrail; ++i) g->tE[numEnv - 1 - i] = g->tE[numEnv - i] - relTrail[i];
-    int middle;
-    switch (g->frameClass) {
-        case kFixFix: middle = numEnv / 2; break;
+        case kFixVar:
         case kVarFix:
-            middle = g->pointer == 0 ? 1 : (g->pointer == 1 ? numEnv - 1 : g->pointer - 1);
+            f.varBorder0 = static_cast<int>(br.Read(2)) + (f.frameClass == kFixVar ? kSbrTimeSlots : 0);
+            f.numRel0 = static_cast<int>(br.Read(2));
+            numEnv = f.numRel0 + 1;
+            readRel(f.numRel0, f.rel0);
             break;
-        default: middle = g->pointer > 1 ? numEnv + 1 - g->pointer : numEnv - 1; break;
+        default:
+            f.varBorder0 = static_cast<int>(br.Read(2));
+            f.varBorder1 = static_cast<int>(br.Read(2)) + kSbrTimeSlots;
+            f.numRel0 = static_cast<int>(br.Read(2));
+            f.numRel1 = static_cast<int>(br.Read(2));
+            numEnv = f.numRel0 + f.numRel1 + 1;
+            if (numEnv > kSbrMaxEnvelopes) return false;
+            readRel(f.numRel0, f.rel0);
+            readRel(f.numRel1, f.rel1);
+            break;
     }
-    g->tQ[0] = g->tE[0];
-    if (numEnv == 1) {
-        g->tQ[1] = g->tE[1];
-    } else {
-        if (middle < 1 || middle >= numEnv) return false;
-        g->tQ[1] = g->tE[middle];
-        g->tQ[2] = g->tE[numEnv];
+    if (f.frameClass != kFixFix) {
+        f.pointer = static_cast<int>(br.Read(SbrGridPointerBits(numEnv)));
+        for (int l = 0; l < numEnv; ++l) f.freqRes[l] = static_cast<int>(br.Read(1));
     }
-    switch (g->frameClass) {
-        case kFixFix: g->transientEnv = -1; break;
-        case kVarFix: g->transientEnv = g->pointer > 1 ? g->pointer - 1 : -1; break;
-        default: g->transientEnv = g->pointer > 0 ? numEnv + 1 - g->pointer : -1; break;
-    }
-    return SbrGridValid(*g);
+    SbrFrameInfo info;
+    if (!SbrDeriveFrameInfo(f, &info)) return false;
+    g->frameClass = f.frameClass;
+    g->pointer = f.pointer;
+    g->numEnv = info.numEnvelopes;
+    g->numNoise = info.numNoiseEnvelopes;
+    for (int l = 0; l <= info.numEnvelopes; ++l) g->tE[l] = info.borders[l];
+    for (int l = 0; l < info.numEnvelopes; ++l) g->freqRes[l] = info.freqRes[l];
+    for (int q = 0; q <= info.numNoiseEnvelopes; ++q) g->tQ[q] = info.noiseBorders[q];
+    g->transientEnv = info.shortEnvelope;
+    return true;
 }
 
 void SbrReadDtdf(SbrBitReader& br, SbrFrameData* f) {

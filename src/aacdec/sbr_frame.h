@@ -6,10 +6,9 @@
 
 #include "aacdec/sbr_bit_reader.h"
 #include "dsp/sbr_freq_tables.h"
+#include "dsp/sbr_grid.h"
 
 namespace aurivane {
-
-enum SbrFrameClass { kFixFix = 0, kFixVar = 1, kVarFix = 2, kVarVar = 3 };
 
 struct SbrGrid {
     int frameClass;

@@ -7,12 +7,12 @@
 
 #include <cstdint>
 
+#include "dsp/sbr_grid.h"  // SbrGridFields, SbrFrameInfo, kSbrTimeSlots, kSbrMaxEnvelopes
+
 namespace aurivane {
 
 inline constexpr int kSbrQmfBands = 64;
 inline constexpr int kSbrQmfSlots = 32;       // QMF slots per frame (64 samples each)
-inline constexpr int kSbrTimeSlots = 16;      // grid time slots per frame (2 QMF slots each)
-inline constexpr int kSbrMaxEnvelopes = 5;
 inline constexpr int kSbrMaxHighBands = 28;   // N_high storage
 inline constexpr int kSbrMaxLowBands = 14;    // N_low storage
 inline constexpr int kSbrMaxNoiseBands = 5;
@@ -96,31 +96,6 @@ struct SbrEncoderBandTables {
 struct SbrTransientInfo {
     int32_t position;  // time slot of the transient, or the split flag when there is none
     int32_t flag;      // 1: transient found
-};
-
-// The coded grid fields (sbr_grid of ISO/IEC 14496-3), as written.
-struct SbrGridFields {
-    int32_t frameClass;         // 0 FIXFIX, 1 FIXVAR, 2 VARFIX, 3 VARVAR (SbrFrameClass)
-    int32_t numEnvelopes;       // FIXFIX: 1, 2 or 4
-    int32_t freqResFixed;       // FIXFIX: one resolution for all envelopes
-    int32_t varBorder0;         // FIXVAR, VARFIX, VARVAR: first variable border (FIXVAR: absolute, 16..19)
-    int32_t varBorder1;         // VARVAR: second variable border (16..19)
-    int32_t numRel0;            // relative borders of the first kind (n, nA)
-    int32_t numRel1;            // VARVAR: relative borders of the second kind (nB)
-    int32_t rel0[4];            // relative borders (2, 4, 6 or 8)
-    int32_t rel1[4];
-    int32_t pointer;            // bs_pointer
-    int32_t freqRes[kSbrMaxEnvelopes];  // per envelope, in bitstream order
-};
-
-// The frame's time/frequency grid as both coder and decoder derive it.
-struct SbrFrameInfo {
-    int32_t numEnvelopes;                       // 1..5
-    int32_t borders[kSbrMaxEnvelopes + 1];      // time slots, 0..16 (VAR classes may end beyond 16)
-    int32_t freqRes[kSbrMaxEnvelopes];          // 0 low, 1 high resolution
-    int32_t shortEnvelope;                      // index of the short envelope, -1 when none
-    int32_t numNoiseEnvelopes;                  // 1 or 2
-    int32_t noiseBorders[3];
 };
 
 // Quantised values the bitstream writer codes for one frame of one channel.
