@@ -43,61 +43,6 @@ bool GeometricBands(int a, int b, int numBands, int* dk) {
     return dk[0] > 0;
 }
 
-bool BuildMaster(const SbrHeader& h, int k0, int k2, SbrFreqTables* t) {
-    if (h.freqScale == 0) {
-        int dk = h.alterScale ? 2 : 1;
-        int numBands = h.alterScale ? 2 * ((k2 - k0 + 2) >> 2) : 2 * ((k2 - k0) >> 1);
-        if (numBands < 1 || numBands > 64) return false;
-        int vDk[64];
-        for (int k = 0; k < numBands; ++k) vDk[k] = dk;
-        int k2Diff = k2 - (k0 + numBands * dk);
-        if (k2Diff != 0) {
-            int incr = k2Diff < 0 ? 1 : -1;
-            int k = k2Diff < 0 ? 0 : numBands - 1;
-            while (k2Diff != 0 && k >= 0 && k < numBands) {
-                vDk[k] -= incr;
-                k += incr;
-                k2Diff += incr;
-            }
-            if (k2Diff != 0) return false;
-        }
-        t->fMaster[0] = k0;
-        for (int k = 1; k <= numBands; ++k) {
-            if (vDk[k - 1] <= 0) return false;
-            t->fMaster[k] = t->fMaster[k - 1] + vDk[k - 1];
-        }
-        t->nMaster = numBands;
-        return true;
-    }
-    static const int kBands[3] = {12, 10, 8};
-    const int bands = kBands[h.freqScale - 1];
-    const double warp = h.alterScale ? 1.3 : 1.0;
-    bool twoRegions = static_cast<double>(k2) / k0 > 2.2449;
-    int k1 = twoRegions ? 2 * k0 : k2;
-    int numBands0 = 2 * static_cast<int>(std::lround(bands * std::log(static_cast<double>(k1) / k0) / (2.0 * std::log(2.0))));
-    int vDk0[64];
-    if (!GeometricBands(k0, k1, numBands0, vDk0)) return false;
-    t->fMaster[0] = k0;
-    for (int k = 1; k <= numBands0; ++k) t->fMaster[k] = t->fMaster[k - 1] + vDk0[k - 1];
-    t->nMaster = numBands0;
-    if (twoRegions) {
-        int numBands1 = 2 * static_cast<int>(std::lround(bands * std::log(static_cast<double>(k2) / k1) / (2.0 * std::log(2.0) * warp)));
-        int vDk1[64];
-        if (!GeometricBands(k1, k2, numBands1, vDk1)) return false;
-        if (numBands0 + numBands1 > 64) return false;
-        if (vDk1[0] < vDk0[numBands0 - 1]) {
-            int change = vDk0[numBands0 - 1] - vDk1[0];
-            vDk1[0] += change;
-            vDk1[numBands1 - 1] -= change;
-            std::sort(vDk1, vDk1 + numBands1);
-            if (vDk1[0] <= 0) return false;
-        }
-        for (int k = 1; k <= numBands1; ++k) t->fMaster[numBands0 + k] = t->fMaster[numBands0 + k - 1] + vDk1[k - 1];
-        t->nMaster = numBands0 + numBands1;
-    }
-    return true;
-}
-
 bool BuildPatches(int fs, SbrFreqTables* t) {
     const int k0 = t->k0, kx = t->kx, m = t->m;
     int msb = k0, usb = kx;
@@ -198,35 +143,106 @@ void BuildLimiter(const SbrHeader& h, SbrFreqTables* t) {
 
 }  // namespace
 
+int SbrStartBand(int startFreq, int fs) { return StartMin(fs) + kSbrStartOffsets[OffsetRow(fs)][startFreq & 15]; }
+
+int SbrStopBand(int stopFreq, int fs, int k0) {
+    if (stopFreq == 14) return std::min(64, 2 * k0);
+    if (stopFreq >= 15) return std::min(64, 3 * k0);
+    const int stopMin = StopMin(fs);
+    int dk[13];
+    int prev = stopMin;
+    for (int i = 0; i < 13; ++i) {
+        int cur = static_cast<int>(std::lround(stopMin * std::pow(64.0 / stopMin, (i + 1) / 13.0)));
+        dk[i] = cur - prev;
+        prev = cur;
+    }
+    std::sort(dk, dk + 13);
+    int k2 = stopMin;
+    for (int i = 0; i < stopFreq; ++i) k2 += dk[i];
+    return std::min(64, k2);
+}
+
+bool SbrMasterTable(int k0, int k2, int freqScale, int alterScale, int* fMaster, int* nMaster) {
+    if (freqScale == 0) {
+        int dk = alterScale ? 2 : 1;
+        int numBands = alterScale ? 2 * ((k2 - k0 + 2) >> 2) : 2 * ((k2 - k0) >> 1);
+        if (numBands < 1 || numBands > 64) return false;
+        int vDk[64];
+        for (int k = 0; k < numBands; ++k) vDk[k] = dk;
+        int k2Diff = k2 - (k0 + numBands * dk);
+        if (k2Diff != 0) {
+            int incr = k2Diff < 0 ? 1 : -1;
+            int k = k2Diff < 0 ? 0 : numBands - 1;
+            while (k2Diff != 0 && k >= 0 && k < numBands) {
+                vDk[k] -= incr;
+                k += incr;
+                k2Diff += incr;
+            }
+            if (k2Diff != 0) return false;
+        }
+        fMaster[0] = k0;
+        for (int k = 1; k <= numBands; ++k) {
+            if (vDk[k - 1] <= 0) return false;
+            fMaster[k] = fMaster[k - 1] + vDk[k - 1];
+        }
+        *nMaster = numBands;
+        return true;
+    }
+    static const int kBands[3] = {12, 10, 8};
+    const int bands = kBands[freqScale - 1];
+    const double warp = alterScale ? 1.3 : 1.0;
+    bool twoRegions = static_cast<double>(k2) / k0 > 2.2449;
+    int k1 = twoRegions ? 2 * k0 : k2;
+    int numBands0 = 2 * static_cast<int>(std::lround(bands * std::log(static_cast<double>(k1) / k0) / (2.0 * std::log(2.0))));
+    int vDk0[64];
+    if (!GeometricBands(k0, k1, numBands0, vDk0)) return false;
+    fMaster[0] = k0;
+    for (int k = 1; k <= numBands0; ++k) fMaster[k] = fMaster[k - 1] + vDk0[k - 1];
+    *nMaster = numBands0;
+    if (twoRegions) {
+        int numBands1 = 2 * static_cast<int>(std::lround(bands * std::log(static_cast<double>(k2) / k1) / (2.0 * std::log(2.0) * warp)));
+        int vDk1[64];
+        if (!GeometricBands(k1, k2, numBands1, vDk1)) return false;
+        if (numBands0 + numBands1 > 64) return false;
+        if (vDk1[0] < vDk0[numBands0 - 1]) {
+            int change = vDk0[numBands0 - 1] - vDk1[0];
+            vDk1[0] += change;
+            vDk1[numBands1 - 1] -= change;
+            std::sort(vDk1, vDk1 + numBands1);
+            if (vDk1[0] <= 0) return false;
+        }
+        for (int k = 1; k <= numBands1; ++k) fMaster[numBands0 + k] = fMaster[numBands0 + k - 1] + vDk1[k - 1];
+        *nMaster = numBands0 + numBands1;
+    }
+    return true;
+}
+
+int SbrNoiseBandTable(int noiseBands, const int* fLow, int nLow, int* fNoise) {
+    int nQ = 1;
+    if (noiseBands > 0) {
+        nQ = static_cast<int>(std::lround(noiseBands * std::log(static_cast<double>(fLow[nLow]) / fLow[0]) / std::log(2.0)));
+        nQ = std::max(1, nQ);
+    }
+    if (nQ > 5) return nQ;
+    int i = 0;
+    fNoise[0] = fLow[0];
+    for (int k = 1; k <= nQ; ++k) {
+        i += (nLow - i) / (nQ + 1 - k);
+        fNoise[k] = fLow[i];
+    }
+    return nQ;
+}
+
 bool SbrBuildFreqTables(const SbrHeader& h, int fs, SbrFreqTables* t) {
     if (fs < 16000 || fs > 96000) return false;
-    const int startMin = StartMin(fs);
-    const int stopMin = StopMin(fs);
-    const int k0 = startMin + kSbrStartOffsets[OffsetRow(fs)][h.startFreq & 15];
-    int k2;
-    if (h.stopFreq < 14) {
-        int dk[13];
-        int prev = stopMin;
-        for (int i = 0; i < 13; ++i) {
-            int cur = static_cast<int>(std::lround(stopMin * std::pow(64.0 / stopMin, (i + 1) / 13.0)));
-            dk[i] = cur - prev;
-            prev = cur;
-        }
-        std::sort(dk, dk + 13);
-        k2 = stopMin;
-        for (int i = 0; i < h.stopFreq; ++i) k2 += dk[i];
-        k2 = std::min(64, k2);
-    } else if (h.stopFreq == 14) {
-        k2 = std::min(64, 2 * k0);
-    } else {
-        k2 = std::min(64, 3 * k0);
-    }
+    const int k0 = SbrStartBand(h.startFreq, fs);
+    const int k2 = SbrStopBand(h.stopFreq, fs, k0);
     if (k0 <= 0 || k2 <= k0) return false;
     const int maxSpan = fs <= 32000 ? 48 : (fs <= 44100 ? 35 : 32);
     if (k2 - k0 > maxSpan) return false;
     t->k0 = k0;
     t->k2 = k2;
-    if (!BuildMaster(h, k0, k2, t)) return false;
+    if (!SbrMasterTable(k0, k2, h.freqScale, h.alterScale, t->fMaster, &t->nMaster)) return false;
     if (h.xoverBand >= t->nMaster) return false;
     t->kx = t->fMaster[h.xoverBand];
     t->m = t->fMaster[t->nMaster] - t->kx;
@@ -240,19 +256,9 @@ bool SbrBuildFreqTables(const SbrHeader& h, int fs, SbrFreqTables* t) {
     const int odd = nHigh & 1;
     t->fLow[0] = t->fHigh[0];
     for (int k = 1; k <= nLow; ++k) t->fLow[k] = t->fHigh[2 * k - odd];
-    int nQ = 1;
-    if (h.noiseBands > 0) {
-        nQ = static_cast<int>(std::lround(h.noiseBands * std::log(static_cast<double>(t->k2) / t->kx) / std::log(2.0)));
-        nQ = std::max(1, nQ);
-    }
+    const int nQ = SbrNoiseBandTable(h.noiseBands, t->fLow, nLow, t->fNoise);
     if (nQ > 5) return false;
     t->nQ = nQ;
-    int i = 0;
-    t->fNoise[0] = t->fLow[0];
-    for (int k = 1; k <= nQ; ++k) {
-        i += (nLow - i) / (nQ + 1 - k);
-        t->fNoise[k] = t->fLow[i];
-    }
     for (int k = 1; k <= nQ; ++k)
         if (t->fNoise[k] <= t->fNoise[k - 1]) return false;
     if (!BuildPatches(fs, t)) return false;

@@ -38,6 +38,18 @@ struct SbrFreqTables {
     int fLim[40];
 };
 
+// The rules one at a time, for the encoder, which picks its own crossover.
+// k0 of bs_start_freq at the SBR rate fs.
+int SbrStartBand(int startFreq, int fs);
+// k2 of bs_stop_freq (14: 2 k0, 15: 3 k0), at most 64; the caller checks the span.
+int SbrStopBand(int stopFreq, int fs, int k0);
+// f_master[0..*nMaster] from k0, k2, bs_freq_scale and bs_alter_scale; false
+// for a degenerate table (a zero band width, more than 64 bands).
+bool SbrMasterTable(int k0, int k2, int freqScale, int alterScale, int* fMaster, int* nMaster);
+// Noise-floor bands from the low-resolution table fLow[0..nLow]: returns N_Q
+// and fills fNoise[0..N_Q] only when N_Q <= 5.
+int SbrNoiseBandTable(int noiseBands, const int* fLow, int nLow, int* fNoise);
+
 // Builds all tables for the SBR (output) sampling rate fs. Returns false for
 // headers that give no valid layout.
 bool SbrBuildFreqTables(const SbrHeader& header, int fs, SbrFreqTables* tables);
