@@ -1,7 +1,8 @@
-// Any byte string as the two file formats the program reads: a RIFF/WAVE
-// image and an ADTS stream. Nothing may be read outside the input; a WAV
-// that parses must survive writing and parsing again unchanged, and every
-// ADTS frame, payload and block must lie inside the data in order.
+// Any byte string as the two kinds of file the program reads: an audio file
+// image (through libsndfile's virtual I/O) and an ADTS stream. Nothing may be
+// read outside the input; audio that parses must survive writing as 16-bit
+// WAV and parsing again unchanged, and every ADTS frame, payload and block
+// must lie inside the data in order.
 #include "adts_reader.h"
 #include "wav_file.h"
 
@@ -20,7 +21,7 @@ void CheckWav(const uint8_t* data, std::size_t size) {
         if (error.empty()) std::abort();  // a refusal always says why
         return;
     }
-    if (wav.channels < 1 || wav.channels > 2 || wav.sampleRate == 0) std::abort();
+    if (wav.channels < 1 || wav.sampleRate == 0) std::abort();
     if (wav.samples.size() % wav.channels != 0) std::abort();
     const std::vector<uint8_t> again = aurivane::SerialiseWav(wav);
     aurivane::WavData back;

@@ -8,8 +8,10 @@
 #include "aacdec/aac_core_decoder.h"
 #include "aacdec/sbr_decoder.h"
 #include "adts_reader.h"
+#include "audio_input.h"
 #include "wav_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -28,13 +30,18 @@ bool EndsWith(const std::string& s, const char* suffix) {
     return s.size() >= x.size() && s.compare(s.size() - x.size(), x.size(), x) == 0;
 }
 
-bool ReadFile(const std::string& path, std::vector<uint8_t>* out) {
+bool ReadFile(const char* command, const std::string& path, std::vector<uint8_t>* out) {
     std::ifstream f(path, std::ios::binary);
     if (!f) {
-        std::fprintf(stderr, "aurivane: cannot read %s\n", path.c_str());
+        std::fprintf(stderr, "aurivane %s: cannot open %s\n", command, path.c_str());
         return false;
     }
     out->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    if (out->empty()) {
+        std::fprintf(stderr, "aurivane %s: %s is empty; expected an ADTS AAC stream or an AacPacketStream\n", command,
+                     path.c_str());
+        return false;
+    }
     return true;
 }
 
@@ -101,8 +108,10 @@ int DecodePacketStream(const std::vector<uint8_t>& s, const std::string& outPath
         result = 1;
     }
     std::size_t failed = 0;
+    ProgressLine progress("decoding", static_cast<double>(records.size()) * 1024.0 / 22050.0);
     // One record per call: a failing record then costs only its own frame.
     for (std::size_t r = 0; r < records.size() && result == 0; ++r) {
+        progress.Update(static_cast<double>(r) * 1024.0 / 22050.0);
         sink.last = 0;
         if (decoder->Process(s.data() + records[r].first, static_cast<uint32_t>(records[r].second)) != 1) {
             ++failed;
@@ -127,22 +136,32 @@ int DecodePacketStream(const std::vector<uint8_t>& s, const std::string& outPath
         std::fprintf(stderr, "aurivane decode: %s\n", error.c_str());
         return 1;
     }
-    std::printf("%zu records, %zu failed, %zu sample pairs at %u Hz\n", records.size(), failed,
-                wav.samples.size() / 2, wav.sampleRate);
+    char summary[256];
+    std::snprintf(summary, sizeof summary, "%zu records, %zu failed, %zu sample pairs at %u Hz", records.size(), failed,
+                  wav.samples.size() / 2, wav.sampleRate);
+    progress.Finish(summary);
     return failed == 0 && whole ? 0 : 1;
 }
 
-int DecodeAdts(const std::vector<uint8_t>& s, const std::string& outPath) {
+int DecodeAdts(const std::vector<uint8_t>& s, const std::string& inPath, const std::string& outPath) {
     AdtsReader reader(s.data(), s.size());
     AdtsFrame frame;
     if (!reader.Next(&frame)) {
-        std::fprintf(stderr, "aurivane decode: no ADTS frame found\n");
+        std::fprintf(stderr,
+                     "aurivane decode: %s: no ADTS frame found, so not an ADTS AAC stream "
+                     "(decode reads ADTS .aac, AacPacketStream .aps and G.729 .g729 files)\n",
+                     inPath.c_str());
         return 1;
     }
     if (frame.header.ObjectType() != 2) {
-        std::fprintf(stderr, "aurivane decode: object type %d is not AAC-LC\n", frame.header.ObjectType());
+        std::fprintf(stderr, "aurivane decode: %s: ADTS object type %d; only AAC-LC (2), with or without SBR/PS, is decoded\n",
+                     inPath.c_str(), frame.header.ObjectType());
         return 1;
     }
+    // The length of the first frame gives an estimate of the whole duration.
+    const double estimate = static_cast<double>(s.size()) / (std::max)(frame.header.frameLength, 1) *
+                            frame.header.rawBlocks * 1024.0 / (std::max)(frame.header.sampleRate, 1);
+    ProgressLine progress("decoding", estimate);
     auto decoder = std::make_unique<AacCoreDecoder>();
     auto storage = std::make_unique<uint8_t[]>(kStorageBytes);
     std::vector<float> time(4096, 0.0f);
@@ -216,6 +235,7 @@ int DecodeAdts(const std::vector<uint8_t>& s, const std::string& outPath) {
             }
             decodeOne(1);
         }
+        progress.Update(estimate * static_cast<double>(frame.offset) / static_cast<double>(s.size()));
     } while (reader.Next(&frame));
     // Flush the last frame: an empty, not-valid call outputs the stored one.
     BitBufferCreate(&bits, storage.get(), kStorageBytes);
@@ -226,9 +246,11 @@ int DecodeAdts(const std::vector<uint8_t>& s, const std::string& outPath) {
         std::fprintf(stderr, "aurivane decode: %s\n", error.c_str());
         return 1;
     }
-    std::printf("%zu raw data blocks, %zu failed (concealed), %zu bytes skipped%s, %u Hz, %u channel%s\n",
-                blocks - 1, failed, reader.SkippedBytes(), reader.Truncated() ? ", truncated tail" : "",
-                wav.sampleRate, wav.channels, wav.channels == 1 ? "" : "s");
+    char summary[256];
+    std::snprintf(summary, sizeof summary, "%zu raw data blocks, %zu failed (concealed), %zu bytes skipped%s, %u Hz, %u channel%s",
+                  blocks - 1, failed, reader.SkippedBytes(), reader.Truncated() ? ", truncated tail" : "",
+                  wav.sampleRate, wav.channels, wav.channels == 1 ? "" : "s");
+    progress.Finish(summary);
     if (heAac) std::printf("HE-AAC: SBR at twice the core rate, %zu SBR frames failed\n", sbrFailed);
     return failed == 0 ? 0 : 1;
 }
@@ -387,9 +409,9 @@ int RunDecodeAac(const Args& args) {
         return 2;
     }
     std::vector<uint8_t> s;
-    if (!ReadFile(files[0], &s)) return 1;
+    if (!ReadFile("decode", files[0], &s)) return 1;
     if (EndsWith(files[0], ".aps")) return DecodePacketStream(s, files[1]);
-    return DecodeAdts(s, files[1]);
+    return DecodeAdts(s, files[0], files[1]);
 }
 
 int RunInfo(const Args& args) {
@@ -399,7 +421,7 @@ int RunInfo(const Args& args) {
         return 2;
     }
     std::vector<uint8_t> s;
-    if (!ReadFile(files[0], &s)) return 1;
+    if (!ReadFile("info", files[0], &s)) return 1;
     if (!EndsWith(files[0], ".aps")) {
         const int r = InfoAdts(s, files[0]);
         if (r >= 0) return r;

@@ -1,5 +1,6 @@
 // Sound-card commands: list devices, record to WAV, play a WAV, loop the
 // input into the output; on the platform's card or on the virtual one.
+#include "audio_input.h"
 #include "commands.h"
 #include "wav_file.h"
 
@@ -15,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 
 namespace aurivane::cli {
 
@@ -22,7 +24,7 @@ namespace {
 
 struct DeviceOptions {
     std::string device = "default";
-    std::string input;   // virtual: WAV file to capture from
+    std::string input;   // virtual: audio file to capture from
     double toneHz = 0;   // virtual: tone to capture
     std::string output;  // virtual: WAV file that receives what is played
     double speed = 1.0;  // virtual: clock speed-up, 0 unpaced
@@ -110,15 +112,21 @@ public:
             c.clock = VirtualCardConfig::Clock::kRealTime;
             c.speed = o.speed;
             if (!o.input.empty()) {
-                c.input = VirtualCardConfig::Input::kFile;
-                c.inputWav = o.input;
+                // The card takes samples, not files: read and fit them to the device format here.
+                std::string error;
+                if (!ReadAudio(o.input, static_cast<int>(o.rate), o.channels, &c.inputPcm, &error)) {
+                    std::fprintf(stderr, "aurivane %s: %s\n", command, error.c_str());
+                    return false;
+                }
+                c.input = VirtualCardConfig::Input::kPcm;
+                c.inputChannels = o.channels;
             } else if (o.toneHz > 0) {
                 c.input = VirtualCardConfig::Input::kTone;
                 c.toneHz = o.toneHz;
             }
             if (!o.output.empty()) {
-                c.output = VirtualCardConfig::Output::kFile;
-                c.outputWav = o.output;
+                c.output = VirtualCardConfig::Output::kMemory;
+                output_ = o.output;
             } else {
                 c.output = VirtualCardConfig::Output::kDiscard;
             }
@@ -133,6 +141,23 @@ public:
         return true;
     }
     ~ServiceChoice() { SetWaveService(nullptr); }
+    // Writes what the virtual card played to --output, once the player is closed.
+    bool SaveOutput(const char* command) const {
+        if (!card_ || output_.empty()) return true;
+        const std::vector<uint8_t> played = card_->PlayedBytes();
+        const WAVEFORMATEX f = card_->LastOutputFormat();
+        std::vector<int16_t> samples(played.size() / 2);
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = static_cast<int16_t>(played[2 * i] | (played[2 * i + 1] << 8));
+        }
+        const std::size_t frames = f.nChannels ? samples.size() / f.nChannels : 0;
+        std::string error;
+        if (!WriteWav(output_, samples.data(), frames, static_cast<int>(f.nSamplesPerSec), f.nChannels, &error)) {
+            std::fprintf(stderr, "aurivane %s: %s\n", command, error.c_str());
+            return false;
+        }
+        return true;
+    }
     // Wall-clock seconds that `audio` seconds take on this service.
     double WallSeconds(double audio, const DeviceOptions& o) const {
         return card_ && o.speed > 0 ? audio / o.speed : card_ ? 0.0 : audio;
@@ -140,6 +165,7 @@ public:
 
 private:
     std::unique_ptr<VirtualWaveService> card_;
+    std::string output_;
 };
 
 WAVEFORMATEX Pcm16(uint32_t rate, uint16_t channels) {
@@ -214,7 +240,7 @@ void Progress(const char* verb, double done, double total) {
 bool WaitWithProgress(const char* verb, double total, double wallLimit, const std::function<double()>& done) {
     const auto begin = std::chrono::steady_clock::now();
     auto shown = begin;
-    const bool longRun = total >= 2.0;
+    const bool longRun = total >= 2.0 && isatty(STDERR_FILENO) == 1;
     for (;;) {
         const double d = done();
         if (d >= total) break;
@@ -354,6 +380,7 @@ int RunPlay(const Args& args) {
         std::fprintf(stderr, "aurivane play: the output device stopped taking audio\n");
         return 1;
     }
+    if (!service.SaveOutput("play")) return 1;
     std::printf("played %.2f s of %s\n", seconds, o.positional[0].c_str());
     return 0;
 }
@@ -396,6 +423,7 @@ int RunLoopback(const Args& args) {
         std::fprintf(stderr, "aurivane loopback: the input device stopped delivering audio\n");
         return 1;
     }
+    if (!service.SaveOutput("loopback")) return 1;
     std::printf("looped %.2f s from input to output\n", static_cast<double>(counter.Count()) / f.nAvgBytesPerSec);
     return 0;
 }

@@ -5,7 +5,7 @@
 #include <aurivane/aurivane.h>
 #include <aurivane/wave_service.h>
 
-#include "wav_file.h"
+#include "audio_input.h"
 
 #include <chrono>
 #include <cstdio>
@@ -62,7 +62,7 @@ bool ParseFiles(const Args& args, const char* usage, std::string* in, std::strin
 // Runs the whole input through a new filter of the class, in calls of
 // whole pieces, and returns everything it delivered.
 bool RunFilter(const ClassId* id, const char* name, const uint8_t* data, std::size_t size, uint32_t pieceBytes,
-               std::vector<uint8_t>* out) {
+               std::vector<uint8_t>* out, ProgressLine* progress) {
     auto* filter = static_cast<AudioFilter*>(CreateObject(id));
     if (filter == nullptr) {
         std::fprintf(stderr, "aurivane: this build does not provide the %s class\n", name);
@@ -75,6 +75,7 @@ bool RunFilter(const ClassId* id, const char* name, const uint8_t* data, std::si
     for (std::size_t at = 0; at < size && ok; at += step) {
         const std::size_t n = size - at < step ? size - at : step;
         ok = filter->Process(data + at, static_cast<uint32_t>(n)) == 1;
+        progress->Update(static_cast<double>(at + n) / pieceBytes / 100.0);  // 10 ms per piece
     }
     DestroyObject(id, filter);
     if (!ok) {
@@ -89,40 +90,38 @@ bool RunFilter(const ClassId* id, const char* name, const uint8_t* data, std::si
 
 int RunEncodeG729(const Args& args) {
     std::string inPath, outPath;
-    if (!ParseFiles(args, "usage: aurivane encode --codec g729 IN.wav OUT.g729", &inPath, &outPath)) return 2;
-    WavData wav;
+    if (!ParseFiles(args, "usage: aurivane encode --codec g729 IN OUT.g729", &inPath, &outPath)) return 2;
+    std::vector<int16_t> samples;
     std::string error;
-    if (!ReadWav(inPath, &wav, &error)) {
-        std::fprintf(stderr, "aurivane encode: %s: %s (G.729 needs 8000 Hz mono 16-bit PCM WAV)\n", inPath.c_str(),
-                     error.c_str());
-        return 1;
-    }
-    if (wav.sampleRate != 8000 || wav.channels != 1) {
-        std::fprintf(stderr,
-                     "aurivane encode: %s is %u Hz with %u channel(s); G.729 needs 8000 Hz mono 16-bit PCM WAV "
-                     "(convert first, e.g. sox IN -r 8000 -c 1 -b 16 OUT.wav)\n",
-                     inPath.c_str(), static_cast<unsigned>(wav.sampleRate), static_cast<unsigned>(wav.channels));
+    // G.729 codes 8000 Hz mono; anything else is converted on the way in.
+    if (!ReadAudio(inPath, 8000, 1, &samples, &error)) {
+        std::fprintf(stderr, "aurivane encode: %s\n", error.c_str());
         return 1;
     }
     // Little-endian PCM bytes, the last partial frame padded with silence
     // so that the end of the recording is coded too.
-    const std::size_t frames = (wav.samples.size() + 79) / 80;
+    const std::size_t frames = (samples.size() + 79) / 80;
     std::vector<uint8_t> pcm(frames * kPcmFrameBytes, 0);
-    for (std::size_t i = 0; i < wav.samples.size(); ++i) {
-        const auto v = static_cast<uint16_t>(wav.samples[i]);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const auto v = static_cast<uint16_t>(samples[i]);
         pcm[2 * i] = static_cast<uint8_t>(v);
         pcm[2 * i + 1] = static_cast<uint8_t>(v >> 8);
     }
     std::vector<uint8_t> coded;
-    if (!RunFilter(&kG729EncoderId, "G729Encoder", pcm.data(), pcm.size(), kPcmFrameBytes, &coded)) return 1;
+    ProgressLine progress("encoding", frames / 100.0);
+    if (!RunFilter(&kG729EncoderId, "G729Encoder", pcm.data(), pcm.size(), kPcmFrameBytes, &coded, &progress)) {
+        return 1;
+    }
     std::ofstream out(outPath, std::ios::binary);
     out.write(reinterpret_cast<const char*>(coded.data()), static_cast<std::streamsize>(coded.size()));
     if (!out) {
         std::fprintf(stderr, "aurivane encode: cannot write %s\n", outPath.c_str());
         return 1;
     }
-    std::printf("%s: %zu frames (%.2f s) -> %s, %zu bytes\n", inPath.c_str(), frames, frames / 100.0,
-                outPath.c_str(), coded.size());
+    char summary[512];
+    std::snprintf(summary, sizeof summary, "%s: %zu frames (%.2f s) -> %s, %zu bytes", inPath.c_str(), frames,
+                  frames / 100.0, outPath.c_str(), coded.size());
+    progress.Finish(summary);
     return 0;
 }
 
@@ -140,21 +139,23 @@ int RunDecodeG729(const Args& args) {
                      inPath.c_str(), coded.size() % kFrameBytes);
     }
     std::vector<uint8_t> pcm;
-    if (!RunFilter(&kG729DecoderId, "G729Decoder", coded.data(), coded.size(), kFrameBytes, &pcm)) return 1;
-    WavData wav;
-    wav.sampleRate = 8000;
-    wav.channels = 1;
-    wav.samples.resize(pcm.size() / 2);
-    for (std::size_t i = 0; i < wav.samples.size(); ++i) {
-        wav.samples[i] = static_cast<int16_t>(static_cast<uint16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8)));
-    }
-    std::string error;
-    if (!WriteWav(outPath, wav, &error)) {
-        std::fprintf(stderr, "aurivane decode: %s: %s\n", outPath.c_str(), error.c_str());
+    ProgressLine progress("decoding", static_cast<double>(coded.size() / kFrameBytes) / 100.0);
+    if (!RunFilter(&kG729DecoderId, "G729Decoder", coded.data(), coded.size(), kFrameBytes, &pcm, &progress)) {
         return 1;
     }
-    std::printf("%s: %zu frames -> %s, %.2f s of 8000 Hz mono\n", inPath.c_str(), coded.size() / kFrameBytes,
-                outPath.c_str(), wav.samples.size() / 8000.0);
+    std::vector<int16_t> samples(pcm.size() / 2);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<int16_t>(static_cast<uint16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8)));
+    }
+    std::string error;
+    if (!WriteWav(outPath, samples.data(), samples.size(), 8000, 1, &error)) {
+        std::fprintf(stderr, "aurivane decode: %s\n", error.c_str());
+        return 1;
+    }
+    char summary[512];
+    std::snprintf(summary, sizeof summary, "%s: %zu frames -> %s, %.2f s of 8000 Hz mono", inPath.c_str(),
+                  coded.size() / kFrameBytes, outPath.c_str(), samples.size() / 8000.0);
+    progress.Finish(summary);
     return 0;
 }
 
@@ -188,20 +189,18 @@ int RunVoiceLoop(const Args& args) {
         std::fprintf(stderr, "%s\n", usage);
         return 2;
     }
-    WavData input;
+    VirtualCardConfig config;
     std::string error;
-    if (!ReadWav(files[0], &input, &error) || input.sampleRate != 8000 || input.channels != 1) {
-        std::fprintf(stderr, "aurivane voice-loop: %s: %s\n", files[0].c_str(),
-                     error.empty() ? "G.729 needs 8000 Hz mono 16-bit PCM WAV" : error.c_str());
+    if (!ReadAudio(files[0], 8000, 1, &config.inputPcm, &error)) {
+        std::fprintf(stderr, "aurivane voice-loop: %s\n", error.c_str());
         return 1;
     }
 
-    // The virtual card plays the file into the recorder and keeps what the
+    // The virtual card plays the samples into the recorder and keeps what the
     // player hands it.
-    VirtualCardConfig config;
     config.speed = speed;
-    config.input = VirtualCardConfig::Input::kFile;
-    config.inputWav = files[0];
+    config.input = VirtualCardConfig::Input::kPcm;
+    config.inputChannels = 1;
     config.output = VirtualCardConfig::Output::kMemory;
     VirtualWaveService card(config);
     if (!card.Ready(&error)) {
@@ -249,8 +248,8 @@ int RunVoiceLoop(const Args& args) {
         release();
         return 1;
     }
-    const std::size_t inputBytes = input.samples.size() * 2;
-    const double seconds = static_cast<double>(input.samples.size()) / 8000.0;
+    const std::size_t inputBytes = config.inputPcm.size() * 2;
+    const double seconds = static_cast<double>(config.inputPcm.size()) / 8000.0;
     const bool captured = WaitFor(
         [&] { return card.CompletedBuffers(WaveDirection::kInput) * kBlock >= inputBytes + kBlock; },
         seconds / speed * 3 + 5);
@@ -267,19 +266,16 @@ int RunVoiceLoop(const Args& args) {
         return 1;
     }
 
-    WavData output;
-    output.sampleRate = 8000;
-    output.channels = 1;
-    output.samples.resize(played.size() / 2);
-    for (std::size_t i = 0; i < output.samples.size(); ++i) {
-        output.samples[i] = static_cast<int16_t>(static_cast<uint16_t>(played[2 * i] | (played[2 * i + 1] << 8)));
+    std::vector<int16_t> output(played.size() / 2);
+    for (std::size_t i = 0; i < output.size(); ++i) {
+        output[i] = static_cast<int16_t>(static_cast<uint16_t>(played[2 * i] | (played[2 * i + 1] << 8)));
     }
-    if (!WriteWav(files[1], output, &error)) {
-        std::fprintf(stderr, "aurivane voice-loop: %s: %s\n", files[1].c_str(), error.c_str());
+    if (!WriteWav(files[1], output.data(), output.size(), 8000, 1, &error)) {
+        std::fprintf(stderr, "aurivane voice-loop: %s\n", error.c_str());
         return 1;
     }
     std::printf("%s (%.2f s) -> recorder -> G729Encoder -> G729Decoder -> player -> %s (%.2f s played)\n",
-                files[0].c_str(), seconds, files[1].c_str(), output.samples.size() / 8000.0);
+                files[0].c_str(), seconds, files[1].c_str(), output.size() / 8000.0);
     return 0;
 }
 

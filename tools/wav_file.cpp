@@ -1,6 +1,12 @@
+// WavData images through libsndfile's virtual I/O, so that bytes in memory
+// are read and written by the same code as the program's files.
 #include "wav_file.h"
 
-#include <cstdio>
+#include "audio_input.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -8,18 +14,49 @@ namespace aurivane {
 
 namespace {
 
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+// A growable byte image behind SF_VIRTUAL_IO.
+struct Image {
+    std::vector<uint8_t> bytes;
+    const uint8_t* data = nullptr;  // read-only view when parsing
+    std::size_t size = 0;
+    sf_count_t at = 0;
+    bool writable = false;
+};
 
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+sf_count_t Length(void* user) { return static_cast<sf_count_t>(static_cast<Image*>(user)->size); }
+
+sf_count_t Seek(sf_count_t offset, int whence, void* user) {
+    Image* im = static_cast<Image*>(user);
+    const sf_count_t base = whence == SEEK_CUR ? im->at : whence == SEEK_END ? static_cast<sf_count_t>(im->size) : 0;
+    if (base + offset < 0) return -1;
+    im->at = base + offset;
+    return im->at;
 }
-void Put16(std::vector<uint8_t>& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
+
+sf_count_t Read(void* dst, sf_count_t count, void* user) {
+    Image* im = static_cast<Image*>(user);
+    if (count <= 0 || im->at >= static_cast<sf_count_t>(im->size)) return 0;
+    const sf_count_t n = std::min(count, static_cast<sf_count_t>(im->size) - im->at);
+    std::memcpy(dst, im->data + im->at, static_cast<std::size_t>(n));
+    im->at += n;
+    return n;
 }
+
+sf_count_t Write(const void* src, sf_count_t count, void* user) {
+    Image* im = static_cast<Image*>(user);
+    if (!im->writable || count < 0) return 0;
+    const std::size_t end = static_cast<std::size_t>(im->at + count);
+    if (end > im->bytes.size()) im->bytes.resize(end);
+    std::memcpy(im->bytes.data() + im->at, src, static_cast<std::size_t>(count));
+    im->at += count;
+    im->data = im->bytes.data();
+    im->size = im->bytes.size();
+    return count;
+}
+
+sf_count_t Tell(void* user) { return static_cast<Image*>(user)->at; }
+
+SF_VIRTUAL_IO kVirtualIo = {Length, Seek, Read, Write, Tell};
 
 bool Fail(std::string* error, const std::string& text) {
     if (error) *error = text;
@@ -29,97 +66,60 @@ bool Fail(std::string* error, const std::string& text) {
 }  // namespace
 
 bool ParseWav(const uint8_t* data, std::size_t size, WavData* out, std::string* error) {
-    if (size < 12 || std::memcmp(data, "RIFF", 4) != 0 || std::memcmp(data + 8, "WAVE", 4) != 0) {
-        return Fail(error, "not a RIFF/WAVE file");
+    Image im;
+    im.data = data;
+    im.size = size;
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(sf_open_virtual(&kVirtualIo, SFM_READ, &info, &im), sf_close);
+    if (!file) return Fail(error, sf_strerror(nullptr));
+    if (info.channels < 1 || info.channels > 0xFFFF || info.samplerate < 1) return Fail(error, "no channels or no rate");
+    unsigned long long declared = 0, present = 0;
+    if (CutShort(file.get(), &declared, &present)) {
+        return Fail(error, "cut short: the data chunk declares " + std::to_string(declared) + " bytes, " +
+                               std::to_string(present) + " are there");
     }
-    bool haveFormat = false;
-    uint16_t formatTag = 0, channels = 0, bits = 0, blockAlign = 0;
-    uint32_t rate = 0;
-    std::size_t pos = 12;
-    // Walk the chunks; the RIFF size field is not trusted (streams often lie).
-    while (pos + 8 <= size) {
-        const uint8_t* chunk = data + pos;
-        const uint32_t chunkSize = Le32(chunk + 4);
-        const std::size_t body = pos + 8;
-        const std::size_t available = size - body;
-        if (std::memcmp(chunk, "fmt ", 4) == 0) {
-            if (chunkSize < 16 || available < 16) return Fail(error, "truncated 'fmt ' chunk");
-            formatTag = Le16(data + body);
-            channels = Le16(data + body + 2);
-            rate = Le32(data + body + 4);
-            blockAlign = Le16(data + body + 12);
-            bits = Le16(data + body + 14);
-            // WAVE_FORMAT_EXTENSIBLE with a PCM sub-format is PCM too.
-            if (formatTag == 0xFFFE && chunkSize >= 40 && available >= 40) formatTag = Le16(data + body + 24);
-            haveFormat = true;
-        } else if (std::memcmp(chunk, "data", 4) == 0) {
-            if (!haveFormat) return Fail(error, "'data' chunk before 'fmt ' chunk");
-            if (formatTag != 1) return Fail(error, "unsupported WAV encoding (only 16-bit PCM is read)");
-            if (bits != 16) return Fail(error, "unsupported sample width " + std::to_string(bits) + " bits (16-bit PCM expected)");
-            if (channels != 1 && channels != 2) return Fail(error, "unsupported channel count " + std::to_string(channels) + " (mono or stereo expected)");
-            if (rate == 0) return Fail(error, "sample rate of 0 Hz");
-            if (blockAlign != channels * 2) return Fail(error, "inconsistent block alignment in 'fmt ' chunk");
-            // A data size past the end of the file is clipped to what is there.
-            std::size_t bytes = chunkSize;
-            if (bytes > available) bytes = available;
-            bytes -= bytes % blockAlign;
-            out->sampleRate = rate;
-            out->channels = channels;
-            out->samples.resize(bytes / 2);
-            for (std::size_t i = 0; i < bytes / 2; ++i) {
-                out->samples[i] = static_cast<int16_t>(Le16(data + body + 2 * i));
-            }
-            return true;
-        }
-        const std::size_t advance = 8 + static_cast<std::size_t>(chunkSize) + (chunkSize & 1u);
-        if (advance > size - pos) break;
-        pos += advance;
+    const std::size_t frames = static_cast<std::size_t>(std::max<sf_count_t>(0, info.frames));
+    out->sampleRate = static_cast<uint32_t>(info.samplerate);
+    out->channels = static_cast<uint16_t>(info.channels);
+    out->samples.assign(frames * static_cast<std::size_t>(info.channels), 0);
+    sf_count_t got = 0;
+    if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16) {
+        got = sf_readf_short(file.get(), out->samples.data(), static_cast<sf_count_t>(frames));
+    } else {
+        std::vector<float> f(out->samples.size());
+        got = sf_readf_float(file.get(), f.data(), static_cast<sf_count_t>(frames));
+        FloatToPcm16(f.data(), out->samples.data(), f.size());
     }
-    return Fail(error, haveFormat ? "no 'data' chunk" : "no 'fmt ' chunk");
+    if (got < static_cast<sf_count_t>(frames)) return Fail(error, "ends after " + std::to_string(got) + " frames");
+    return true;
 }
 
 bool ReadWav(const std::string& path, WavData* out, std::string* error) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file) return Fail(error, "cannot open '" + path + "'");
-    std::vector<uint8_t> bytes;
-    uint8_t block[65536];
-    std::size_t n;
-    while ((n = std::fread(block, 1, sizeof block, file.get())) > 0) bytes.insert(bytes.end(), block, block + n);
-    if (std::ferror(file.get())) return Fail(error, "cannot read '" + path + "'");
-    std::string why;
-    if (!ParseWav(bytes.data(), bytes.size(), out, &why)) return Fail(error, path + ": " + why);
+    AudioInfo info;
+    if (!ReadAudio(path, 0, 0, &out->samples, error, &info)) return false;
+    out->sampleRate = static_cast<uint32_t>(info.sampleRate);
+    out->channels = static_cast<uint16_t>(info.channels);
     return true;
 }
 
 std::vector<uint8_t> SerialiseWav(const WavData& wav) {
-    const uint32_t dataBytes = static_cast<uint32_t>(wav.samples.size() * 2);
-    const uint16_t blockAlign = static_cast<uint16_t>(wav.channels * 2);
-    std::vector<uint8_t> out;
-    out.reserve(44 + dataBytes);
-    out.insert(out.end(), {'R', 'I', 'F', 'F'});
-    Put32(out, 36 + dataBytes);
-    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    Put32(out, 16);
-    Put16(out, 1);
-    Put16(out, wav.channels);
-    Put32(out, wav.sampleRate);
-    Put32(out, wav.sampleRate * blockAlign);
-    Put16(out, blockAlign);
-    Put16(out, 16);
-    out.insert(out.end(), {'d', 'a', 't', 'a'});
-    Put32(out, dataBytes);
-    for (int16_t s : wav.samples) Put16(out, static_cast<uint16_t>(s));
-    return out;
+    Image im;
+    im.writable = true;
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(wav.sampleRate);
+    info.channels = wav.channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open_virtual(&kVirtualIo, SFM_WRITE, &info, &im);
+    if (file == nullptr) return {};
+    const sf_count_t frames = wav.channels ? static_cast<sf_count_t>(wav.samples.size() / wav.channels) : 0;
+    sf_writef_short(file, wav.samples.data(), frames);
+    sf_close(file);
+    return im.bytes;
 }
 
 bool WriteWav(const std::string& path, const WavData& wav, std::string* error) {
-    const std::vector<uint8_t> bytes = SerialiseWav(wav);
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (!file) return Fail(error, "cannot create '" + path + "'");
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() || std::fflush(file.get()) != 0) {
-        return Fail(error, "cannot write '" + path + "'");
-    }
-    return true;
+    const std::size_t frames = wav.channels ? wav.samples.size() / wav.channels : 0;
+    return WriteWav(path, wav.samples.data(), frames, static_cast<int>(wav.sampleRate), wav.channels, error);
 }
 
 }  // namespace aurivane

@@ -128,21 +128,26 @@ struct VirtualCardConfig {
         kSilence,
         kTone,   // a sine of toneHz at half full scale on every channel
         kRamp,   // sample n of each channel holds n modulo 32768 (16-bit)
-        kFile,   // the samples of inputWav, then silence (or again, if loop)
+        kPcm,    // inputPcm (interleaved, inputChannels wide), then silence (or again, if loop)
     };
     enum class Output {
         kDiscard,
-        kMemory,  // kept, see PlayedBytes
-        kFile,    // kept, and written to outputWav whenever an output device closes
+        kMemory,    // kept, see PlayedBytes
+        kCallback,  // handed to onPlayed as each buffer completes, not kept
     };
+    // Called on the device's service thread with the bytes of each played
+    // buffer, in order, and the format the device was opened with.
+    using PlayedCallback = std::function<void(const WAVEFORMATEX& format, const uint8_t* data, uint32_t bytes)>;
     Clock clock = Clock::kRealTime;
     double speed = 1.0;  // for kRealTime; 0 or less completes buffers at once
     Input input = Input::kSilence;
     double toneHz = 440.0;
-    std::string inputWav;
+    // The card reads and writes no file: the host hands it the samples.
+    std::vector<int16_t> inputPcm;
+    uint16_t inputChannels = 1;
     bool loop = false;
     Output output = Output::kMemory;
-    std::string outputWav;
+    PlayedCallback onPlayed;
 };
 
 class VirtualWaveService final : public WaveService {
@@ -152,7 +157,7 @@ public:
     VirtualWaveService(const VirtualWaveService&) = delete;
     VirtualWaveService& operator=(const VirtualWaveService&) = delete;
 
-    // False (with a message) when the configured input file cannot be read.
+    // False (with a message) when the configured input cannot be used.
     bool Ready(std::string* error) const;
 
     const char* Name() const override;
@@ -178,7 +183,7 @@ public:
     std::size_t OpenDevices() const;
     std::size_t QueuedBuffers(WaveDirection direction) const;
     uint64_t CompletedBuffers(WaveDirection direction) const;
-    // Everything output devices have played (kMemory and kFile), in order.
+    // Everything output devices have played (kMemory), in order.
     std::vector<uint8_t> PlayedBytes() const;
     // Format of the last output device opened.
     WAVEFORMATEX LastOutputFormat() const;

@@ -1,9 +1,9 @@
 // A software sound card: one service thread per open device, paced by a real
-// or manual clock, with generated or file input and kept or written output.
+// or manual clock. Input is generated or taken from the host's samples; output
+// is kept in memory or handed to the host's callback. The card opens no file.
 #include <aurivane/wave_service.h>
 
 #include "platform/header_flags.h"
-#include "wav_file.h"
 
 #include <algorithm>
 #include <atomic>
@@ -38,8 +38,14 @@ struct VirtualWaveService::Impl {
     explicit Impl(const VirtualCardConfig& c) : config(c) {
         for (auto& n : calls) n.store(0);
         for (auto& n : failAt) n.store(0);
-        if (config.input == VirtualCardConfig::Input::kFile) {
-            inputOk = ReadWav(config.inputWav, &inputWav, &inputError);
+        if (config.input == VirtualCardConfig::Input::kPcm) {
+            if (config.inputChannels == 0) {
+                inputOk = false;
+                inputError = "input samples with no channels";
+            } else if (config.inputPcm.size() % config.inputChannels != 0) {
+                inputOk = false;
+                inputError = "input samples are not a whole number of frames";
+            }
         }
     }
 
@@ -51,16 +57,19 @@ struct VirtualWaveService::Impl {
         return at != 0 && n == at;
     }
 
-    void AddPlayed(const char* data, uint32_t size) {
+    void AddPlayed(const WAVEFORMATEX& format, const char* data, uint32_t size) {
         if (config.output == VirtualCardConfig::Output::kDiscard) return;
+        if (config.output == VirtualCardConfig::Output::kCallback) {
+            if (config.onPlayed) config.onPlayed(format, reinterpret_cast<const uint8_t*>(data), size);
+            return;
+        }
         std::lock_guard<std::mutex> lock(playedMutex);
         played.insert(played.end(), data, data + size);
     }
 
-    void Remove(VirtualDevice* device, bool output);
+    void Remove(VirtualDevice* device);
 
     VirtualCardConfig config;
-    WavData inputWav;
     bool inputOk = true;
     std::string inputError;
     std::atomic<uint32_t> calls[kFaultPoints];
@@ -152,7 +161,7 @@ public:
             cv_.notify_all();
         }
         thread_.join();  // the thread hands back whatever is done before it ends
-        card_.Remove(this, !input_);
+        card_.Remove(this);
         delete this;
         return true;
     }
@@ -233,7 +242,7 @@ private:
                 Fill(reinterpret_cast<uint8_t*>(h->lpData), h->dwBufferLength);
                 h->dwBytesRecorded = h->dwBufferLength;
             } else {
-                card_.AddPlayed(h->lpData, h->dwBufferLength);
+                card_.AddPlayed(format_, h->lpData, h->dwBufferLength);
             }
             h->dwFlags = (h->dwFlags & ~kWaveHeaderInQueue) | kWaveHeaderDone;
             card_.completed[input_ ? 0 : 1].fetch_add(1);
@@ -254,16 +263,17 @@ private:
             }
             case VirtualCardConfig::Input::kRamp:
                 return static_cast<int32_t>(n % 32768);
-            case VirtualCardConfig::Input::kFile: {
-                const WavData& w = card_.inputWav;
-                if (w.channels == 0 || w.samples.empty()) return 0;
-                const uint64_t frames = w.samples.size() / w.channels;
+            case VirtualCardConfig::Input::kPcm: {
+                const unsigned channels = cfg.inputChannels;
+                if (channels == 0 || cfg.inputPcm.empty()) return 0;
+                const uint64_t frames = cfg.inputPcm.size() / channels;
                 if (n >= frames) {
                     if (!cfg.loop) return 0;
                     n %= frames;
                 }
-                const std::size_t base = static_cast<std::size_t>(n) * w.channels;
-                return w.samples[base + (std::min<unsigned>)(c, w.channels - 1u)];
+                // A device wider than the input repeats its last channel.
+                const std::size_t base = static_cast<std::size_t>(n) * channels;
+                return cfg.inputPcm[base + (std::min<unsigned>)(c, channels - 1u)];
             }
         }
         return 0;
@@ -308,29 +318,9 @@ private:
 
 }  // namespace
 
-void VirtualWaveService::Impl::Remove(VirtualDevice* device, bool output) {
-    {
-        std::lock_guard<std::mutex> lock(devicesMutex);
-        devices.erase(std::remove(devices.begin(), devices.end(), device), devices.end());
-    }
-    if (output && config.output == VirtualCardConfig::Output::kFile && !config.outputWav.empty()) {
-        WavData wav;
-        {
-            std::lock_guard<std::mutex> lock(playedMutex);
-            wav.sampleRate = lastOutput.nSamplesPerSec;
-            wav.channels = lastOutput.nChannels;
-            if (lastOutput.wBitsPerSample == 16) {
-                wav.samples.resize(played.size() / 2);
-                for (std::size_t i = 0; i < wav.samples.size(); ++i) {
-                    wav.samples[i] = static_cast<int16_t>(played[2 * i] | (played[2 * i + 1] << 8));
-                }
-            } else {
-                for (uint8_t b : played) wav.samples.push_back(static_cast<int16_t>((b - 128) << 8));
-            }
-        }
-        std::string error;
-        WriteWav(config.outputWav, wav, &error);  // a card has nowhere to report to
-    }
+void VirtualWaveService::Impl::Remove(VirtualDevice* device) {
+    std::lock_guard<std::mutex> lock(devicesMutex);
+    devices.erase(std::remove(devices.begin(), devices.end(), device), devices.end());
 }
 
 VirtualWaveService::VirtualWaveService(const VirtualCardConfig& config) : impl_(new Impl(config)) {}
@@ -374,7 +364,7 @@ WaveDevice* VirtualWaveService::Open(WaveDirection direction, const WAVEFORMATEX
         impl_->lastOutput = format;
     }
     if (!device->Launch()) {
-        impl_->Remove(device, false);
+        impl_->Remove(device);
         delete device;
         return nullptr;
     }
@@ -388,13 +378,16 @@ std::vector<std::string> VirtualWaveService::Describe() const {
         case VirtualCardConfig::Input::kSilence: in += "silence"; break;
         case VirtualCardConfig::Input::kTone: in += "tone " + std::to_string(c.toneHz) + " Hz"; break;
         case VirtualCardConfig::Input::kRamp: in += "counting ramp"; break;
-        case VirtualCardConfig::Input::kFile: in += "file " + c.inputWav; break;
+        case VirtualCardConfig::Input::kPcm:
+            in += std::to_string(c.inputChannels ? c.inputPcm.size() / c.inputChannels : 0) + " frames of " +
+                  std::to_string(c.inputChannels) + "-channel PCM from the host";
+            break;
     }
     std::string out = "output: ";
     switch (c.output) {
         case VirtualCardConfig::Output::kDiscard: out += "discarded"; break;
         case VirtualCardConfig::Output::kMemory: out += "kept in memory"; break;
-        case VirtualCardConfig::Output::kFile: out += "file " + c.outputWav; break;
+        case VirtualCardConfig::Output::kCallback: out += "handed to the host"; break;
     }
     std::string clock = c.clock == VirtualCardConfig::Clock::kManual ? "clock: manual"
                         : c.speed > 0 ? "clock: real time x" + std::to_string(c.speed)

@@ -1,14 +1,14 @@
-// Recorder into player, and the virtual card's own pacing and file I/O.
+// Recorder into player, and the virtual card's own pacing, host samples in and host callback out.
 #include "device/wave_player.h"
 #include "device/wave_recorder.h"
 #include "device_test_util.h"
-#include "wav_file.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <mutex>
 
 namespace aurivane {
 namespace {
@@ -63,24 +63,26 @@ TEST(VirtualCardTest, RealTimeClockPacesCaptureAtTheFormatRate) {
     EXPECT_EQ(SampleAt(blocks[3], 10), 16384);
 }
 
-TEST(VirtualCardTest, WavFileInAndOut) {
-    const std::string in = ::testing::TempDir() + "device_card_in.wav";
-    const std::string out = ::testing::TempDir() + "device_card_out.wav";
-    WavData wav;
-    wav.sampleRate = 16000;
-    wav.channels = 2;
-    for (int i = 0; i < 3200; ++i) wav.samples.push_back(static_cast<int16_t>(i * 3 - 4000));
-    std::string error;
-    ASSERT_TRUE(WriteWav(in, wav, &error)) << error;
-
+TEST(VirtualCardTest, HostSamplesInAndCallbackOut) {
+    std::vector<int16_t> in;
+    for (int i = 0; i < 3200; ++i) in.push_back(static_cast<int16_t>(i * 3 - 4000));
+    std::mutex mutex;
+    std::vector<uint8_t> out;
+    WAVEFORMATEX seen{};
     VirtualCardConfig c;
     c.clock = VirtualCardConfig::Clock::kRealTime;
     c.speed = 0;  // unpaced
-    c.input = VirtualCardConfig::Input::kFile;
-    c.inputWav = in;
-    c.output = VirtualCardConfig::Output::kFile;
-    c.outputWav = out;
+    c.input = VirtualCardConfig::Input::kPcm;
+    c.inputPcm = in;
+    c.inputChannels = 2;
+    c.output = VirtualCardConfig::Output::kCallback;
+    c.onPlayed = [&](const WAVEFORMATEX& f, const uint8_t* data, uint32_t bytes) {
+        std::lock_guard<std::mutex> lock(mutex);
+        seen = f;
+        out.insert(out.end(), data, data + bytes);
+    };
     test::ScopedCard card(c);
+    std::string error;
     ASSERT_TRUE(card->Ready(&error)) << error;
     const WAVEFORMATEX f = Pcm(16000, 2);
     WaveRecorder recorder;
@@ -89,27 +91,30 @@ TEST(VirtualCardTest, WavFileInAndOut) {
     recorder.AddSink(&player);
     ASSERT_EQ(recorder.Start(&f, 640, 4, 640), 1);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (card->PlayedBytes().size() < 6400 * 2 && std::chrono::steady_clock::now() < deadline) {
+    auto outSize = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return out.size();
+    };
+    while (outSize() < in.size() * 2 + 640 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     recorder.Stop();
     player.Close();
-    WavData back;
-    ASSERT_TRUE(ReadWav(out, &back, &error)) << error;
-    EXPECT_EQ(back.sampleRate, 16000u);
-    EXPECT_EQ(back.channels, 2);
-    ASSERT_GE(back.samples.size(), wav.samples.size());
-    for (std::size_t i = 0; i < wav.samples.size(); ++i) ASSERT_EQ(back.samples[i], wav.samples[i]) << i;
-    for (std::size_t i = wav.samples.size(); i < back.samples.size(); ++i) ASSERT_EQ(back.samples[i], 0);
-    std::remove(in.c_str());
-    std::remove(out.c_str());
+    // Handed to the host, not kept by the card.
+    EXPECT_TRUE(card->PlayedBytes().empty());
+    EXPECT_EQ(seen.nSamplesPerSec, 16000u);
+    EXPECT_EQ(seen.nChannels, 2);
+    ASSERT_GE(out.size(), in.size() * 2);
+    for (std::size_t i = 0; i < in.size(); ++i) ASSERT_EQ(SampleAt(out, i), in[i]) << i;
+    for (std::size_t i = in.size(); i < out.size() / 2; ++i) ASSERT_EQ(SampleAt(out, i), 0) << i;
 
-    // A missing input file makes the card refuse input devices, with a reason.
-    VirtualCardConfig missing = c;
-    missing.inputWav = in + ".absent";
-    VirtualWaveService bad(missing);
+    // Samples that are not whole frames make the card refuse input devices, with a reason.
+    VirtualCardConfig odd = c;
+    odd.inputPcm.pop_back();
+    VirtualWaveService bad(odd);
     EXPECT_FALSE(bad.Ready(&error));
     EXPECT_FALSE(error.empty());
+    EXPECT_EQ(bad.Open(WaveDirection::kInput, f, [](WaveDevice*, uint32_t, uintptr_t, WaveHeader*) {}, 0), nullptr);
 }
 
 }  // namespace
