@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "dsp/ps_hybrid.h"
 #include "dsp/ps_tables.h"
 
 namespace aurivane {
@@ -14,24 +15,11 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int kSlots = 32;
 constexpr int kLookBack = 6;
 
-// Complex-modulated hybrid filters g(j) exp(i 2 pi (q + 0.5)(j - 6) / Q) and
-// the decorrelator's fractional-delay rotations, built once.
+// The decorrelator's fractional-delay rotations, built once.
 struct PsConstants {
-    float h8_20[8][13][2];
-    float h12_34[12][13][2];
-    float h8_34[8][13][2];
-    float h4_34[4][13][2];
     float phi20[71][2], q20[71][3][2];
     float phi34[91][2], q34[91][3][2];
 
-    static void Modulate(const float* g, int bands, float (*out)[13][2]) {
-        for (int q = 0; q < bands; ++q)
-            for (int j = 0; j < 13; ++j) {
-                double w = 2.0 * kPi * (q + 0.5) * (j - 6) / bands;
-                out[q][j][0] = static_cast<float>(g[j] * std::cos(w));
-                out[q][j][1] = static_cast<float>(g[j] * std::sin(w));
-            }
-    }
     static void Rotations(int k, double fc, float (*phi)[2], float (*qf)[3][2]) {
         phi[k][0] = static_cast<float>(std::cos(-kPi * kPsFractionalQPhi * fc));
         phi[k][1] = static_cast<float>(std::sin(-kPi * kPsFractionalQPhi * fc));
@@ -41,10 +29,6 @@ struct PsConstants {
         }
     }
     PsConstants() {
-        Modulate(kPsHybridG8_20, 8, h8_20);
-        Modulate(kPsHybridG12_34, 12, h12_34);
-        Modulate(kPsHybridG8_34, 8, h8_34);
-        Modulate(kPsHybridG4_34, 4, h4_34);
         for (int k = 0; k < 71; ++k) Rotations(k, k < 10 ? kPsFCenter20Times8[k] / 8.0 : k - 6.5, phi20, q20);
         for (int k = 0; k < 91; ++k) Rotations(k, k < 32 ? kPsFCenter34Times24[k] / 24.0 : k - 26.5, phi34, q34);
     }
@@ -70,14 +54,7 @@ void Resample(const int* src, int srcBands, int* dst, int dstBands) {
 // Complex filter output sum_j h(j) x(n + 6 - j); row holds x(n + 6).
 inline void Filter(const float (*h)[2], const float (*re)[5], const float (*im)[5], int row, int band, float* outRe,
                    float* outIm) {
-    float r = 0.0f, i = 0.0f;
-    for (int j = 0; j < 13; ++j) {
-        const float xr = re[row - j][band], xi = im[row - j][band];
-        r += h[j][0] * xr - h[j][1] * xi;
-        i += h[j][0] * xi + h[j][1] * xr;
-    }
-    *outRe = r;
-    *outIm = i;
+    PsHybridFilter(h, &re[row][band], &im[row][band], 5, outRe, outIm);
 }
 
 }  // namespace
@@ -339,6 +316,7 @@ void PsDecoder::ComputeMatrix(const int* iid, const int* icc, float (*h)[4]) con
 void PsDecoder::Apply(float (*re)[64], float (*im)[64], const float (*lowRe)[32], const float (*lowIm)[32],
                       float (*rRe)[64], float (*rIm)[64]) {
     const PsConstants& pc = Constants();
+    const PsHybridFilters& hf = PsHybridFilterBank();
     // The hybrid configuration follows the parameter resolution; with IID
     // and ICC both off there is none, and the filterbank stays as it is
     // rather than restarting its decorrelator for an identity mix.
@@ -378,7 +356,7 @@ void PsDecoder::Apply(float (*re)[64], float (*im)[64], const float (*lowRe)[32]
         int qmfStart;
         if (!use34_) {
             float tr[8], ti[8];
-            for (int q = 0; q < 8; ++q) Filter(pc.h8_20[q], hybRe_, hybIm_, row, 0, &tr[q], &ti[q]);
+            for (int q = 0; q < 8; ++q) Filter(hf.h8_20[q], hybRe_, hybIm_, row, 0, &tr[q], &ti[q]);
             const int order[4] = {6, 7, 0, 1};
             for (int k = 0; k < 4; ++k) {
                 sr[k] = tr[order[k]];
@@ -410,11 +388,11 @@ void PsDecoder::Apply(float (*re)[64], float (*im)[64], const float (*lowRe)[32]
             }
             qmfStart = 3;
         } else {
-            for (int q = 0; q < 12; ++q) Filter(pc.h12_34[q], hybRe_, hybIm_, row, 0, &sr[q], &si[q]);
-            for (int q = 0; q < 8; ++q) Filter(pc.h8_34[q], hybRe_, hybIm_, row, 1, &sr[12 + q], &si[12 + q]);
+            for (int q = 0; q < 12; ++q) Filter(hf.h12_34[q], hybRe_, hybIm_, row, 0, &sr[q], &si[q]);
+            for (int q = 0; q < 8; ++q) Filter(hf.h8_34[q], hybRe_, hybIm_, row, 1, &sr[12 + q], &si[12 + q]);
             for (int b = 2; b <= 4; ++b)
                 for (int q = 0; q < 4; ++q)
-                    Filter(pc.h4_34[q], hybRe_, hybIm_, row, b, &sr[20 + 4 * (b - 2) + q], &si[20 + 4 * (b - 2) + q]);
+                    Filter(hf.h4_34[q], hybRe_, hybIm_, row, b, &sr[20 + 4 * (b - 2) + q], &si[20 + 4 * (b - 2) + q]);
             qmfStart = 5;
         }
         const int offset = numHybrid_ - 64;
