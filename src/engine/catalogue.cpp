@@ -15,7 +15,7 @@ const CatalogueEntry kCatalogue[] = {
     {kSplitterAltId, "Splitter", NewSplitter, DeleteSplitter},
     {kG729EncoderId, "G729Encoder", NewG729Encoder, DeleteG729Encoder},
     {kG729DecoderId, "G729Decoder", NewG729Decoder, DeleteG729Decoder},
-    {kAacEncoderId, "AacEncoder", nullptr, nullptr},
+    {kAacEncoderId, "AacEncoder", NewAacEncoder, DeleteAacEncoder},
     {kAacDecoderId, "AacDecoder", NewAacDecoder, DeleteAacDecoder},
 };
 

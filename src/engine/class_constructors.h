@@ -15,6 +15,8 @@ void* NewG729Encoder();
 void DeleteG729Encoder(void* object);
 void* NewG729Decoder();
 void DeleteG729Decoder(void* object);
+void* NewAacEncoder();
+void DeleteAacEncoder(void* object);
 void* NewAacDecoder();
 void DeleteAacDecoder(void* object);
 
