@@ -218,8 +218,8 @@ TEST(SbrBitstream, DecoderParsesExactlyWhatWasCoded) {
     }
 }
 
-// The extension size counts the 2-bit id: 13 bytes of PS bits fit the 4-bit
-// size (cnt 14), one bit more needs the escape.
+// The extension size counts the 2-bit id: up to 110 PS bits fit the 4-bit
+// size (cnt 14), one bit more needs the escape (cnt 15).
 TEST(SbrBitstream, PsExtensionSizeEscape) {
     Coding s(1);
     SbrFrameInfo info{};
@@ -234,7 +234,7 @@ TEST(SbrBitstream, PsExtensionSizeEscape) {
     BitBufferCreate(&plain, scratch, sizeof(scratch));
     const int bitsWithoutPs = SbrWriteSingleChannelElement(&plain, nullptr, s.tables, grid, coded, values, nullptr, 0);
     std::mt19937 rng(3);
-    for (int psBits : {1, 104, 105, 126, 300}) {
+    for (int psBits : {1, 104, 110, 111, 118, 300}) {
         std::vector<uint8_t> ps((psBits + 7) / 8);
         for (auto& b : ps) b = static_cast<uint8_t>(rng());
         uint8_t storage[kSbrMaxPayloadBytes] = {};
