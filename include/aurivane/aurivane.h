@@ -84,6 +84,18 @@ protected:
 };
 
 // AacEncoder (slot 3: Open with the input format and the bitrate in bit/s).
+// Open accepts 16-bit PCM with one or two channels (one is coded as a
+// centred stereo image) at these rates and bitrates, and returns 1:
+//   32000 Hz: 10000 to 19999 bit/s; 44100 Hz: 8000 to 44000;
+//   48000 Hz: 12000 to 44000.
+// Anything else returns 0 and leaves the object passing its input through
+// unchanged; Open on an object already set up returns 1 and changes nothing.
+// Once set up, Process takes interleaved PCM of any length: every complete
+// frame of 2048 sample periods becomes one [length][access unit] record
+// (HE-AAC with parametric stereo, units of at most 255 bytes) and bytes
+// that do not complete a frame wait for the next call. Each call delivers
+// its records in one sink call (empty when no frame completed), or in
+// several, in order, when they exceed 122896 bytes.
 class AacEncoderInterface : public AudioFilter {
 public:
     virtual int32_t Open(const WAVEFORMATEX* format, int32_t bitrate) = 0;
