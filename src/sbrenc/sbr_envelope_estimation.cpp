@@ -34,11 +34,9 @@ void SbrEnvelopeEstimator::Init(const SbrEncoderBandTables& t, int ampResolution
     flagB_ = flagB;
 }
 
-void SbrEnvelopeEstimator::Estimate(const float (*energy)[kSbrQmfBands], const SbrGridFields& fields,
-                                    const SbrFrameInfo& info, const SbrHarmonicsInfo& harmonics,
-                                    SbrFrameValues* values) const {
-    const int ampRes = AmpResolution(fields, info);
-    const float steps = static_cast<float>(2 - ampRes);  // scalefactor steps per log2 unit
+void SbrEnvelopeEstimator::Estimate(const float (*energy)[kSbrQmfBands], const SbrFrameInfo& info,
+                                    const SbrHarmonicsInfo& harmonics, SbrFrameValues* values) const {
+    const int steps = 2 - ampResolution_;  // scalefactor steps per log2 unit
     for (int e = 0; e < info.numEnvelopes; ++e) {
         const int res = info.freqRes[e];
         const uint8_t* table = table_[res];
@@ -83,12 +81,12 @@ void SbrEnvelopeEstimator::Estimate(const float (*energy)[kSbrQmfBands], const S
                 count = nSlots * width;
             }
             const float value = std::max(0.0f, std::log2(sum / static_cast<float>(count * 64) + 1e-18f));
-            sf[j] = static_cast<int>(steps * value + 0.5f);
+            sf[j] = static_cast<int>(static_cast<float>(steps) * value + 0.5f);
         }
         if (flagB_) {
             if (res)
                 for (int j = 0; j < nBands_[1]; ++j)
-                    sf[j] -= std::abs(static_cast<int>(harmonics.compensation[j])) * (2 - ampRes);
+                    sf[j] -= std::abs(static_cast<int>(harmonics.compensation[j])) * steps;
             for (int j = 0; j < nBands_[res]; ++j) sf[j] = std::max(0, sf[j]);
         }
     }

@@ -19,15 +19,11 @@ public:
 
     // energy: the channel's 32 energy rows (time slot t reads row t), before
     // the halves are swapped. Writes values->envelope[e][j] for every envelope
-    // e of info and band j of its resolution. A FIXFIX frame with one envelope
-    // is quantised in 1.5 dB steps, as the decoder reads it.
-    void Estimate(const float (*energy)[kSbrQmfBands], const SbrGridFields& fields, const SbrFrameInfo& info,
-                  const SbrHarmonicsInfo& harmonics, SbrFrameValues* values) const;
-
-    // The resolution the frame is quantised with (see Estimate).
-    int AmpResolution(const SbrGridFields& fields, const SbrFrameInfo& info) const {
-        return SbrEffectiveAmpResolution(fields.frameClass, info.numEnvelopes, ampResolution_);
-    }
+    // e of info and band j of its resolution, in the steps of bs_amp_res
+    // (the envelope coder doubles them for a one-envelope FIXFIX frame, which
+    // the decoder reads in 1.5 dB steps).
+    void Estimate(const float (*energy)[kSbrQmfBands], const SbrFrameInfo& info, const SbrHarmonicsInfo& harmonics,
+                  SbrFrameValues* values) const;
 
 private:
     int nBands_[2] = {};                 // [0] low, [1] high resolution
