@@ -81,6 +81,17 @@ float DequantiseCoefficient(int32_t index, int coefRes) {
     return Quant().reconstruct[r][index + (1 << (coefRes - 1))];
 }
 
+// Four partial sums, so that the loop vectorises without reassociation.
+float DotProduct(const float* a, const float* b, int32_t n) {
+    float acc[4] = {};
+    int32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        for (int j = 0; j < 4; ++j) acc[j] += a[i + j] * b[i + j];
+    }
+    for (; i < n; ++i) acc[0] += a[i] * b[i];
+    return (acc[0] + acc[1]) + (acc[2] + acc[3]);
+}
+
 }  // namespace
 
 int32_t TnsFreqToBand(int32_t freq, int32_t sampleRate, const int32_t* sfbOffset, int32_t sfbCnt) {
@@ -177,11 +188,7 @@ void TnsDetect(const TnsConfig& c, const float* spectrum, const int32_t* sfbOffs
         for (int32_t l = begin; l < end; ++l) weights[l] *= spectrum[l];
         const float* x = weights + begin;
         const int32_t n = end - begin;
-        for (int k = 0; k <= c.maxOrder && k < n; ++k) {
-            float sum = 0.0f;
-            for (int32_t i = 0; i < n - k; ++i) sum += x[i] * x[i + k];
-            r[k] = sum * c.acfWindow[k];
-        }
+        for (int k = 0; k <= c.maxOrder && k < n; ++k) r[k] = DotProduct(x, x + k, n - k) * c.acfWindow[k];
     }
     data->predictionGain = TnsLevinson(r, c.maxOrder, data->parcor);
     data->active = data->predictionGain > c.threshOn ? 1 : 0;
