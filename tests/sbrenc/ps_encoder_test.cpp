@@ -146,9 +146,11 @@ TEST(PsEncoder, BandModeFollowsTheBitrateAndParsesAsSent) {
         EXPECT_EQ(chain.encoder.NumBands(), bands);
         uint32_t seed = 9;
         // A pan and a decorrelation that drift from frame to frame, with an
-        // SBR header every fifth frame: time- and frequency-delta frames.
+        // SBR header every fifth frame: time- and frequency-delta frames. A
+        // decoder joining at a header frame gets the same indices.
         for (int f = 0; f < 14; ++f) {
             const float pan = 0.5f + 0.04f * f, mix = 0.1f * (f % 7);
+            if (f == 10) chain.decoder.Reset();
             chain.Frame([&](long, float* l, float* r) {
                 const float a = Noise(&seed), b = Noise(&seed);
                 *l = pan * a;
