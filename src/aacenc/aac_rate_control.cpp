@@ -360,7 +360,7 @@ void AacRateControl::CodeFrame(const PsyOutput& psy, int32_t sbrBytes, AacQuanti
 
     // Budget loop: coarsen the global gain until the frame fits.
     const int32_t maxDynamic = available - out->staticBits - out->ancillaryBits - 7;
-    if (maxDynamic < elementAverageBits_ + bitResLevel_ - out->staticBits - out->ancillaryBits - 7) out->ceilingHit = 1;
+    const int32_t maxDynamicUncapped = elementAverageBits_ + bitResLevel_ - out->staticBits - out->ancillaryBits - 7;
     for (;;) {
         const int32_t maxVal = quantiser->QuantiseAll(psy, out->globalGain, out->scfOffset, out->quant, out->sfbMaxVal);
         int32_t dyn = AacBuildSections(out->quant, psy.sfbOffset, out->sfbMaxVal, psy.sfbCnt, psy.sfbPerGroup,
@@ -368,6 +368,7 @@ void AacRateControl::CodeFrame(const PsyOutput& psy, int32_t sbrBytes, AacQuanti
         dyn += AacScalefactorBits(&out->sections, out->sfbMaxVal, out->scfOffset);
         out->dynamicBits = dyn;
         if (maxVal <= kAacMaxQuant && dyn < maxDynamic) break;
+        if (maxVal <= kAacMaxQuant && dyn < maxDynamicUncapped) out->ceilingHit = 1;  // coarser only for the ceiling
         if (maxVal == 0 || out->globalGain - smallestOffset >= 151) {
             // Nothing left to coarsen: code the frame empty.
             for (int i = 0; i < kAacFrameLength; ++i) out->quant[i] = 0;
