@@ -73,6 +73,7 @@ bool WantsAac(const Args& args, std::size_t fileIndex) {
 int RunEncode(const Args& args) {
     if (WantsG729(args, 1)) return RunEncodeG729(args);
     const std::string codec = CodecOption(args);
+    if (codec == "aac-lc" || codec == "he-aac") return RunEncodeAac(args);
     std::fprintf(stderr, "aurivane encode: %s (supported: --codec g729|aac-lc|he-aac, or an OUT.g729 file name)\n",
                  codec.empty() ? "no codec given" : ("unsupported format '" + codec + "'").c_str());
     return 2;

@@ -25,6 +25,7 @@ int RunDecode(const Args& args);
 int RunEncodeG729(const Args& args);
 int RunDecodeG729(const Args& args);
 int RunDecodeAac(const Args& args);  // .aps packet stream or .aac ADTS
+int RunEncodeAac(const Args& args);  // --codec aac-lc (ADTS) or he-aac (ADTS or .aps)
 // What an AAC stream holds (ADTS or packet stream).
 int RunInfo(const Args& args);
 // Recorder -> G.729 encoder -> G.729 decoder -> player on the virtual card.
