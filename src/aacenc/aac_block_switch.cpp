@@ -2,6 +2,7 @@
 
 #include "aacenc/aac_psy_output.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace aurivane {
@@ -45,9 +46,9 @@ void BlockSwitch(BlockSwitchState* s, const float* samples, int stride) {
     for (int w = 0; w < kWindows; ++w) {
         float plain = 0.0f;
         float filtered = 0.0f;
-        const float* in = samples + static_cast<long>(w) * kWindowLength * stride;
+        const float* in = samples + static_cast<std::ptrdiff_t>(w) * kWindowLength * stride;
         for (int n = 0; n < kWindowLength; ++n) {
-            const float x = in[static_cast<long>(n) * stride];
+            const float x = in[static_cast<std::ptrdiff_t>(n) * stride];
             const float y = kHpCoeffB * (x - x1) - kHpCoeffA * y1;
             x1 = x;
             y1 = y;

@@ -116,7 +116,7 @@ void AacMdct::ShiftIn(const float* samples, int stride) {
     if (stride == 1) {
         std::memcpy(dst, samples, kAacFrameLength * sizeof(float));
     } else {
-        for (int n = 0; n < kAacFrameLength; ++n) dst[n] = samples[static_cast<long>(n) * stride];
+        for (int n = 0; n < kAacFrameLength; ++n) dst[n] = samples[static_cast<std::ptrdiff_t>(n) * stride];
     }
 }
 
