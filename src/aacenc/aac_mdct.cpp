@@ -4,6 +4,7 @@
 #include "dsp/fft.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 namespace aurivane {
