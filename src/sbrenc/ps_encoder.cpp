@@ -94,7 +94,7 @@ void PsEncoder::EncodeFrame(SbrQmfFrame* ch0, const SbrQmfFrame* ch1, bool sbrHe
             PsHybridSplit(hf.h4_34, 4, &xRe_[c][row][1], &xIm_[c][row][1], kStride, subRe_[c] + 8, subIm_[c] + 8);
             PsHybridSplit(hf.h4_34, 4, &xRe_[c][row][2], &xIm_[c][row][2], kStride, subRe_[c] + 12, subIm_[c] + 12);
         }
-        Accumulate(n);
+        AccumulateAndDownmix(n, ch0);
         if (n == kSbrQmfSlots / 2 - 1) {
             Estimate();
             std::memset(p0_, 0, sizeof(p0_));
@@ -102,42 +102,67 @@ void PsEncoder::EncodeFrame(SbrQmfFrame* ch0, const SbrQmfFrame* ch1, bool sbrHe
             std::memset(xr_, 0, sizeof(xr_));
             std::memset(xi_, 0, sizeof(xi_));
         }
-        Downmix(n, ch0);
     }
     Quantise();
     WriteBits(sbrHeaderSent);
 }
 
-void PsEncoder::Accumulate(int slot) {
-    const float* l = subRe_[0];
-    const float* li = subIm_[0];
-    const float* r = subRe_[1];
-    const float* ri = subIm_[1];
+// Both channels' powers and cross power per bin serve the parameter
+// accumulators and the down-mix gain alike.
+void PsEncoder::AccumulateAndDownmix(int slot, SbrQmfFrame* ch0) {
+    float* outRe = ch0->re[slot];
+    float* outIm = ch0->im[slot];
+    // Bins 0..15: the hybrid sub-bands one by one, merged back into QMF
+    // bands 0..2 (the filters sum to a 6-slot delay).
+    float pl[kSubBands], pr[kSubBands], cr[kSubBands], ci[kSubBands];
+    outRe[0] = outIm[0] = outRe[1] = outIm[1] = outRe[2] = outIm[2] = 0.0f;
+    for (int s = 0; s < kSubBands; ++s) {
+        const float lr = subRe_[0][s], li = subIm_[0][s], rr = subRe_[1][s], ri = subIm_[1][s];
+        pl[s] = lr * lr + li * li;
+        pr[s] = rr * rr + ri * ri;
+        cr[s] = lr * rr + li * ri;
+        ci[s] = li * rr - lr * ri;
+        const float o = 0.5f * (pl[s] + pr[s]) + kEpsilon;
+        const float t = o + cr[s];
+        const float g = o > 8.0f * t ? 2.0f : std::sqrt(o / (2.0f * t));
+        const int band = s < 8 ? 0 : (s < 12 ? 1 : 2);
+        outRe[band] += g * (lr + rr);
+        outIm[band] += g * (li + ri);
+    }
     for (int b = 0; b < 8; ++b)
         for (int j = 0; j < 2; ++j) {
             const int s = kSubBandPairs[b][j];
-            p0_[b] += l[s] * l[s] + li[s] * li[s];
-            p1_[b] += r[s] * r[s] + ri[s] * ri[s];
-            xr_[b] += l[s] * r[s] + li[s] * ri[s];
-            xi_[b] += li[s] * r[s] - l[s] * ri[s];
+            p0_[b] += pl[s];
+            p1_[b] += pr[s];
+            xr_[b] += cr[s];
+            xi_[b] += ci[s];
         }
+    // Bins 16..27: one gain per QMF range, so each range keeps its energy.
     const int row = slot + kHistory - kPsHybridDelay;
     const float* lr = xRe_[0][row];
-    const float* lim = xIm_[0][row];
+    const float* li = xIm_[0][row];
     const float* rr = xRe_[1][row];
-    const float* rim = xIm_[1][row];
+    const float* ri = xIm_[1][row];
     for (int b = 8; b < kMaxBands; ++b) {
-        float a0 = 0.0f, a1 = 0.0f, cr = 0.0f, ci = 0.0f;
-        for (int k = kQmfRanges[b - 8]; k < kQmfRanges[b - 7]; ++k) {
-            a0 += lr[k] * lr[k] + lim[k] * lim[k];
-            a1 += rr[k] * rr[k] + rim[k] * rim[k];
-            cr += lr[k] * rr[k] + lim[k] * rim[k];
-            ci += lim[k] * rr[k] - lr[k] * rim[k];
+        const int lo = kQmfRanges[b - 8], hi = kQmfRanges[b - 7];
+        float a0 = 0.0f, a1 = 0.0f, xr = 0.0f, xi = 0.0f;
+        for (int k = lo; k < hi; ++k) {
+            a0 += lr[k] * lr[k] + li[k] * li[k];
+            a1 += rr[k] * rr[k] + ri[k] * ri[k];
+            xr += lr[k] * rr[k] + li[k] * ri[k];
+            xi += li[k] * rr[k] - lr[k] * ri[k];
         }
         p0_[b] += a0;
         p1_[b] += a1;
-        xr_[b] += cr;
-        xi_[b] += ci;
+        xr_[b] += xr;
+        xi_[b] += xi;
+        const float o = 0.5f * (a0 + a1) + kEpsilon;
+        const float t = o + xr;
+        const float g = o > 8.0f * t ? 2.0f : std::sqrt(o / (2.0f * t));
+        for (int k = lo; k < hi; ++k) {
+            outRe[k] = g * (lr[k] + rr[k]);
+            outIm[k] = g * (li[k] + ri[k]);
+        }
     }
 }
 
@@ -156,49 +181,6 @@ void PsEncoder::Estimate() {
         const float norm = std::sqrt(p0 * p1);
         const float c = (b * step < kRealCoherenceBands20 ? cr : std::sqrt(cr * cr + ci * ci)) / norm;
         icc_[b] = c <= 1.0f ? std::sqrt(0.5f * (1.0f - c)) : 0.0f;
-    }
-}
-
-void PsEncoder::Downmix(int slot, SbrQmfFrame* ch0) {
-    float* outRe = ch0->re[slot];
-    float* outIm = ch0->im[slot];
-    // Bins 0..15: the hybrid sub-bands one by one, merged back into QMF
-    // bands 0..2 (the filters sum to a 6-slot delay).
-    float mRe[kSubBands], mIm[kSubBands];
-    for (int s = 0; s < kSubBands; ++s) {
-        const float lr = subRe_[0][s], li = subIm_[0][s], rr = subRe_[1][s], ri = subIm_[1][s];
-        const float o = 0.5f * (lr * lr + li * li + rr * rr + ri * ri) + kEpsilon;
-        const float t = o + lr * rr + li * ri;
-        const float g = o > 8.0f * t ? 2.0f : std::sqrt(o / (2.0f * t));
-        mRe[s] = g * (lr + rr);
-        mIm[s] = g * (li + ri);
-    }
-    outRe[0] = outIm[0] = outRe[1] = outIm[1] = outRe[2] = outIm[2] = 0.0f;
-    for (int s = 0; s < kSubBands; ++s) {
-        const int band = s < 8 ? 0 : (s < 12 ? 1 : 2);
-        outRe[band] += mRe[s];
-        outIm[band] += mIm[s];
-    }
-    // Bins 16..27: one gain per QMF range, so each range keeps its energy.
-    const int row = slot + kHistory - kPsHybridDelay;
-    const float* lr = xRe_[0][row];
-    const float* li = xIm_[0][row];
-    const float* rr = xRe_[1][row];
-    const float* ri = xIm_[1][row];
-    for (int b = 0; b < 12; ++b) {
-        const int lo = kQmfRanges[b], hi = kQmfRanges[b + 1];
-        float e = 0.0f, x = 0.0f;
-        for (int k = lo; k < hi; ++k) {
-            e += lr[k] * lr[k] + li[k] * li[k] + rr[k] * rr[k] + ri[k] * ri[k];
-            x += lr[k] * rr[k] + li[k] * ri[k];
-        }
-        const float o = 0.5f * e + kEpsilon;
-        const float t = o + x;
-        const float g = o > 8.0f * t ? 2.0f : std::sqrt(o / (2.0f * t));
-        for (int k = lo; k < hi; ++k) {
-            outRe[k] = g * (lr[k] + rr[k]);
-            outIm[k] = g * (li[k] + ri[k]);
-        }
     }
 }
 

@@ -38,9 +38,8 @@ private:
     static constexpr int kHistory = 12;  // slots the 13-tap hybrid filters look back
     static constexpr int kSubBands = 16;  // 8 + 4 + 4 hybrid sub-bands of QMF bands 0..2
 
-    void Accumulate(int slot);
+    void AccumulateAndDownmix(int slot, SbrQmfFrame* ch0);
     void Estimate();
-    void Downmix(int slot, SbrQmfFrame* ch0);
     void Quantise();
     void WriteBits(bool sbrHeaderSent);
     void Put(uint32_t value, int width);
