@@ -4,7 +4,7 @@
 // ceiling, and the writer's and the reservoir's checks never flag a frame.
 #include "aacenc/aac_core_encoder.h"
 
-#include "aacdec/aac_core_decoder.h"
+#include "aac_judge.h"
 #include "support/speech_measures.h"
 
 #include <gtest/gtest.h>
@@ -21,30 +21,6 @@ namespace {
 
 using Signal = std::function<float(int n, int rate)>;
 constexpr int kCodecDelay = 1600;  // encoder look-ahead and both filterbank halves
-
-// A core decoder fed one access unit per call, as the decoder filter does.
-struct Judge {
-    explicit Judge(int rate) {
-        BitBufferCreate(&bits, storage, sizeof(storage));
-        AacCoreDecoderOpen(&dec, &bits, &sbr, time);
-        AacCoreDecoderConfigure(&dec, rate, 0);
-    }
-    // Status of the frame; *exact is false when the parse over- or under-read.
-    int Decode(const uint8_t* au, int bytes, bool* exact) {
-        BitBufferAttach(&bits, storage, sizeof(storage));
-        for (int i = 0; i < bytes; ++i) BitBufferWrite(&bits, au[i], 8);
-        sbr.count = 0;
-        int frameSize, rate, channels, mode;
-        const int status = AacCoreDecodeFrame(&dec, &frameSize, &rate, &channels, &mode, 1);
-        *exact = BitBufferCount(&bits) == 0;
-        return status;
-    }
-    AacCoreDecoder dec{};
-    BitBuffer bits{};
-    SbrPayloadList sbr{};
-    uint8_t storage[1536]{};
-    float time[4096]{};
-};
 
 struct Coded {
     std::vector<int16_t> input, output;  // output shifted back by the codec delay
@@ -76,7 +52,7 @@ Coded Encode(const AacCoreConfig& config, int frames, const Signal& signal,
     AacCoreEncoder* enc = nullptr;
     EXPECT_EQ(AacCoreOpen(&enc, config), 0);
     if (enc == nullptr) return c;
-    Judge judge(config.sampleRate);
+    enctest::Judge judge(config.sampleRate);
     std::mt19937 rng(7);
     float pcm[1024];
     uint8_t payload[256], au[768];
