@@ -6,10 +6,15 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 
 bash scripts/install-deps.sh --build
-cmake -S . -B out/release -DCMAKE_BUILD_TYPE=Release -DAURIVANE_TESTS=OFF -DAURIVANE_BENCH=OFF > /dev/null
-cmake --build out/release --target aurivane_cli aurivane -j"$(nproc)" > out/demo-build.log \
+# A build folder of its own, so that the test builds never see this
+# configuration (and this one never theirs), in whichever order they run.
+mkdir -p out
+cmake -S . -B out/demo-build -DCMAKE_BUILD_TYPE=Release -DAURIVANE_TESTS=OFF -DAURIVANE_BENCH=OFF \
+  -DAURIVANE_FUZZ=OFF -DAURIVANE_SANITIZE= > out/demo-configure.log 2>&1 \
+  || { cat out/demo-configure.log; exit 1; }
+cmake --build out/demo-build --target aurivane_cli aurivane -j"$(nproc)" > out/demo-build.log 2>&1 \
   || { tail -40 out/demo-build.log; exit 1; }
-AV="$ROOT/out/release/tools/aurivane"
+AV="$ROOT/out/demo-build/tools/aurivane"
 WORK="$ROOT/out/demo"
 mkdir -p "$WORK"
 

@@ -7,9 +7,11 @@ export DEBIAN_FRONTEND=noninteractive
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 
-# --build: only what building the native library and program needs.
+# --build: only what building the native library and program needs. The
+# program reads and converts audio with libsndfile and libsoxr; the engine
+# library itself needs neither.
 need=()
-want=(cmake make g++ libasound2-dev)
+want=(cmake make g++ libasound2-dev pkg-config libsndfile1-dev libsoxr-dev)
 if [ "${1:-}" != "--build" ]; then
   want+=(clang libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
          g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386

@@ -9,6 +9,10 @@ ROOT=$PWD
 JOBS=${JOBS:-$(nproc)}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 export WINEDEBUG=-all
+# A wine prefix of our own under out/, never the user's ~/.wine; mono and
+# gecko are not needed by the host programs.
+export WINEPREFIX="$ROOT/out/wineprefix"
+export WINEDLLOVERRIDES="mscoree,mshtml="
 
 bash scripts/install-deps.sh || { echo "installing dependencies failed"; exit 1; }
 
@@ -58,16 +62,19 @@ build() {
 mkdir -p out
 step() { echo; echo "=== $*"; }
 
+# Every build passes every option it relies on, so a cache left by another
+# command (or an older run) cannot change what is built.
 step "native build and tests"
-if WARNINGS_FAIL=1 build out/release -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
+if WARNINGS_FAIL=1 build out/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAURIVANE_TESTS=ON -DAURIVANE_BENCH=ON \
+     -DAURIVANE_FUZZ=OFF -DAURIVANE_SANITIZE= -DCMAKE_CXX_FLAGS=; then
   run_ctest out/release
 else
   echo "native build failed"; total_fail=$((total_fail + 1)); status=1
 fi
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
-if build out/asan -DCMAKE_BUILD_TYPE=Debug -DAURIVANE_SANITIZE=address,undefined -DAURIVANE_BENCH=OFF \
-     -DCMAKE_CXX_FLAGS=-O1; then
+if build out/asan -DCMAKE_BUILD_TYPE=Debug -DAURIVANE_SANITIZE=address,undefined -DAURIVANE_TESTS=ON \
+     -DAURIVANE_BENCH=OFF -DAURIVANE_FUZZ=OFF -DCMAKE_CXX_FLAGS=-O1; then
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest out/asan
 else
   echo "sanitizer build failed"; total_fail=$((total_fail + 1)); status=1
@@ -77,7 +84,8 @@ if [ -f tests/device/CMakeLists.txt ]; then
   step "ThreadSanitizer (concurrency tests)"
   # Only the tests where threads meet: recorder, player, wave services.
   if BUILD_TARGETS="test_device test_device_stress test_device_alsa" \
-       build out/tsan -DCMAKE_BUILD_TYPE=Debug -DAURIVANE_SANITIZE=thread -DAURIVANE_BENCH=OFF -DCMAKE_CXX_FLAGS=-O1; then
+       build out/tsan -DCMAKE_BUILD_TYPE=Debug -DAURIVANE_SANITIZE=thread -DAURIVANE_TESTS=ON -DAURIVANE_BENCH=OFF \
+         -DAURIVANE_FUZZ=OFF -DCMAKE_CXX_FLAGS=-O1; then
     TSAN_OPTIONS=halt_on_error=1 run_ctest out/tsan \
       -R '^(RecorderTest|PlayerTest|LoopbackTest|VirtualCardTest|DeviceStressTest|AlsaNullTest|Faults/(RecorderStartFaultTest|PlayerOpenFaultTest))\.'
 
@@ -87,7 +95,15 @@ if [ -f tests/device/CMakeLists.txt ]; then
 fi
 
 step "32-bit Windows DLL under wine"
-if WARNINGS_FAIL=1 build out/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
+# Created once, before any host program starts: two wine processes that
+# find no prefix race to create it, and one of them fails.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "creating the wine prefix $WINEPREFIX"
+  wineboot -i > out/wineprefix.log 2>&1
+  wineserver -w
+fi
+if WARNINGS_FAIL=1 build out/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+     -DAURIVANE_TESTS=ON -DAURIVANE_BENCH=OFF -DAURIVANE_FUZZ=OFF -DAURIVANE_SANITIZE= -DCMAKE_CXX_FLAGS=; then
   run_ctest out/win32
 else
   echo "Windows build failed"; total_fail=$((total_fail + 1)); status=1
@@ -96,7 +112,7 @@ fi
 if ls fuzz/*_fuzz.cpp > /dev/null 2>&1; then
   step "libFuzzer (${FUZZ_SECONDS}s per target)"
   if CC=clang CXX=clang++ build out/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAURIVANE_FUZZ=ON \
-       -DAURIVANE_TESTS=OFF -DAURIVANE_BENCH=OFF -DAURIVANE_SANITIZE=address,undefined; then
+       -DAURIVANE_TESTS=OFF -DAURIVANE_BENCH=OFF -DAURIVANE_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=; then
     for f in out/fuzz/fuzz/*_fuzz; do
       [ -x "$f" ] || continue
       name=$(basename "$f")

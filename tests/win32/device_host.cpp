@@ -1,6 +1,7 @@
 // A Windows host that records and plays through aurivane.dll on the default
 // wave devices, using only the two ordinal exports.
 #include <aurivane/aurivane.h>
+#include <aurivane/aurivane_loader.h>
 
 #include <atomic>
 #include <chrono>
@@ -19,8 +20,6 @@ void Check(bool ok, const char* what) {
     (ok ? passed : failed)++;
 }
 
-using CreateFn = void* (*)(const ClassId*);
-using DestroyFn = void (*)(const ClassId*, void*);
 using Clock = std::chrono::steady_clock;
 
 WAVEFORMATEX Pcm(DWORD rate, WORD channels) {
@@ -72,19 +71,14 @@ double Timed(F call) {
 
 int main(int argc, char** argv) {
     const char* path = argc > 1 ? argv[1] : "aurivane.dll";
-    HMODULE dll = LoadLibraryA(path);
-    Check(dll != nullptr, "LoadLibrary");
-    if (dll == nullptr) {
-        std::printf("%d passed, %d failed\n", passed, failed);
+    aurivane::DllLoader engine;
+    Check(engine.Load(path), "LoadLibrary and ordinals 1 and 2 resolve");
+    if (!engine.Loaded()) {
+        std::printf("%s: %s\n%d passed, %d failed\n", path, engine.Error(), passed, failed);
         return 1;
     }
-    auto create = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(1))));
-    auto destroy = reinterpret_cast<DestroyFn>(reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(2))));
-    Check(create != nullptr && destroy != nullptr, "ordinals 1 and 2 resolve");
-    if (create == nullptr || destroy == nullptr) {
-        std::printf("%d passed, %d failed\n", passed, failed);
-        return 1;
-    }
+    const aurivane::DllLoader::CreateFn create = engine.create;
+    const aurivane::DllLoader::DestroyFn destroy = engine.destroy;
 
     using aurivane::WavePlayerInterface;
     using aurivane::WaveRecorderInterface;
@@ -149,7 +143,7 @@ int main(int argc, char** argv) {
 
     destroy(&aurivane::kWaveRecorderId, recorder);
     destroy(&aurivane::kWavePlayerId, player);
-    FreeLibrary(dll);
+    engine.Unload();
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // A Windows host that loads aurivane.dll by path and talks to it only
 // through the two ordinal exports, as a real host does.
 #include <aurivane/aurivane.h>
+#include <aurivane/aurivane_loader.h>
 
 #include <cstdio>
 #include <cstring>
@@ -16,9 +17,6 @@ void Check(bool ok, const char* what) {
     std::printf("%s: %s\n", ok ? "ok  " : "FAIL", what);
     (ok ? passed : failed)++;
 }
-
-using CreateFn = void* (*)(const ClassId*);
-using DestroyFn = void (*)(const ClassId*, void*);
 
 class LogSink final : public aurivane::AudioSink {
 public:
@@ -41,23 +39,25 @@ private:
 
 int main(int argc, char** argv) {
     const char* path = argc > 1 ? argv[1] : "aurivane.dll";
-    HMODULE dll = LoadLibraryA(path);
-    Check(dll != nullptr, "LoadLibrary");
-    if (dll == nullptr) {
-        std::printf("%d passed, %d failed\n", passed, failed + 1);
+    // A DLL with ordinal 1 only: the loader must refuse it and clear both pointers.
+    if (argc > 2) {
+        aurivane::DllLoader partial;
+        Check(!partial.Load(argv[2]) && partial.create == nullptr && partial.destroy == nullptr &&
+                  partial.Module() == nullptr && std::strstr(partial.Error(), "ordinal 2") != nullptr,
+              "a DLL without ordinal 2 is refused and released");
+    }
+    aurivane::DllLoader engine;
+    Check(engine.Load(path), "LoadLibrary and ordinals 1 and 2 resolve");
+    if (!engine.Loaded()) {
+        std::printf("%s: %s\n%d passed, %d failed\n", path, engine.Error(), passed, failed);
         return 1;
     }
-    auto create = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(1))));
-    auto destroy = reinterpret_cast<DestroyFn>(reinterpret_cast<void*>(GetProcAddress(dll, MAKEINTRESOURCEA(2))));
-    Check(create != nullptr, "ordinal 1 resolves");
-    Check(destroy != nullptr, "ordinal 2 resolves");
+    const HMODULE dll = engine.Module();
+    const aurivane::DllLoader::CreateFn create = engine.create;
+    const aurivane::DllLoader::DestroyFn destroy = engine.destroy;
     Check(GetProcAddress(dll, "CreateObject") == nullptr, "no export named CreateObject");
     Check(GetProcAddress(dll, "DestroyObject") == nullptr, "no export named DestroyObject");
     Check(GetProcAddress(dll, MAKEINTRESOURCEA(3)) == nullptr, "no ordinal 3");
-    if (create == nullptr || destroy == nullptr) {
-        std::printf("%d passed, %d failed\n", passed, failed);
-        return 1;
-    }
 
     const ClassId* ids[] = {&aurivane::kWaveRecorderId, &aurivane::kWavePlayerId, &aurivane::kSplitterId,
                             &aurivane::kSplitterAltId,  &aurivane::kG729EncoderId, &aurivane::kG729DecoderId,
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     destroy(&aurivane::kSplitterId, head);
     destroy(&aurivane::kSplitterAltId, inner);
 
-    FreeLibrary(dll);
+    engine.Unload();
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
