@@ -65,6 +65,8 @@ void SbrTransientDetector::UpdateScores(const float (*energy)[kSbrQmfBands]) {
     std::memmove(score_, score_ + kSlots, (kScoreLength / 2) * sizeof(float));
     std::fill(score_ + kScoreLength / 2, score_ + kScoreLength, 0.0f);
     constexpr int e = kSlots / 2;
+    float inv[kSbrQmfBands];
+    for (int k = 0; k < kSbrQmfBands; ++k) inv[k] = 1.0f / thr_[k];
     for (int i = 0; i <= 44; ++i) {
         const int j = i + e;
         const float* up1 = SlotRow(energy, j + 1);
@@ -78,9 +80,8 @@ void SbrTransientDetector::UpdateScores(const float (*energy)[kSbrQmfBands]) {
             const float d1 = up1[k] - dn1[k];
             const float d2 = d1 + up2[k] - dn2[k];
             const float d3 = d2 + up3[k] - dn3[k];
-            const float inv = 1.0f / thr_[k];
-            acc += (d1 > thr_[k] ? d1 * inv - 1.0f : 0.0f) + (d2 > thr_[k] ? d2 * inv - 1.0f : 0.0f) +
-                   (d3 > thr_[k] ? d3 * inv - 1.0f : 0.0f);
+            acc += (d1 > thr_[k] ? d1 * inv[k] - 1.0f : 0.0f) + (d2 > thr_[k] ? d2 * inv[k] - 1.0f : 0.0f) +
+                   (d3 > thr_[k] ? d3 * inv[k] - 1.0f : 0.0f);
         }
         score_[kScoreLength / 2 + i] += acc;
     }
