@@ -1,6 +1,8 @@
 // Scalefactor estimation and quantisation.
 #include "aacenc/aac_quantiser.h"
 
+#include "dsp/aac_huffman_codes.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -11,6 +13,14 @@ namespace {
 
 constexpr float kRounding = 0.4054f;  // dead zone of the AAC quantiser
 constexpr int kMaxSpan = 60;          // largest scalefactor delta the book can code
+constexpr int kUnused = INT_MIN;
+
+// PE of a line at log2 signal-to-noise d, bent below 3 bits.
+inline float PeCurve(float d) { return d >= 3.0f ? d : 0.5593573f * d + 1.3219281f; }
+
+inline int DeltaBits(int delta) {
+    return (delta < -kMaxSpan || delta > kMaxSpan) ? 1000 : kAacScalefactorCodeLengths[delta + kMaxSpan];
+}
 
 }  // namespace
 
@@ -93,7 +103,7 @@ int AacQuantiser::Estimate(const PsyOutput& psy, const AacBandInfo& bands, int16
     int used = 0;
     int smallest = INT_MAX, largest = INT_MIN;
     for (int b = 0; b < psy.sfbCnt; ++b) {
-        scf[b] = INT_MIN;
+        scf[b] = kUnused;
         const float thr = bands.threshold[b];
         if (maxAbs_[b] <= 0.0f || !(psy.sfbEnergy[b] > thr)) continue;
         const int start = psy.sfbOffset[b];
@@ -133,11 +143,26 @@ int AacQuantiser::Estimate(const PsyOutput& psy, const AacBandInfo& bands, int16
             }
         }
         scf[b] = best;
+        distortion_[b] = bestD;
+        minScf_[b] = minScf;
+        lowestTried_[b] = std::min(best, s);
+        peLines_[b] = 0.7f * bands.relevantLines[b];
+        logRatio_[b] = std::log2(6.75f * psy.sfbEnergy[b] / bands.formFactor[b]);
         ++used;
         smallest = std::min(smallest, best);
         largest = std::max(largest, best);
     }
 
+    if (used > 1) {
+        Smooth(psy, bands, scf);
+        smallest = INT_MAX;
+        largest = INT_MIN;
+        for (int b = 0; b < psy.sfbCnt; ++b) {
+            if (scf[b] == kUnused) continue;
+            smallest = std::min(smallest, scf[b]);
+            largest = std::max(largest, scf[b]);
+        }
+    }
     if (used == 0) {
         *globalGain = 0;
         for (int b = 0; b < psy.sfbCnt; ++b) {
@@ -149,7 +174,7 @@ int AacQuantiser::Estimate(const PsyOutput& psy, const AacBandInfo& bands, int16
     }
     const int g = std::min(smallest + kMaxSpan, largest);
     for (int b = 0; b < psy.sfbCnt; ++b) {
-        if (scf[b] == INT_MIN) {
+        if (scf[b] == kUnused) {
             // Unused: the band codes as zeros.
             scfOffset[b] = 0;
             maxAbs_[b] = 0.0f;
@@ -161,6 +186,176 @@ int AacQuantiser::Estimate(const PsyOutput& psy, const AacBandInfo& bands, int16
     int32_t dummy[kAacMaxGroupedBands];
     QuantiseAll(psy, g, scfOffset, quant, dummy);
     return used;
+}
+
+float AacQuantiser::BandDistortion(const PsyOutput& psy, int band, int s) {
+    const int start = psy.sfbOffset[band];
+    return Distortion(psy.spectrum + start, pow34_ + start, psy.sfbOffset[band + 1] - start, s, trial_);
+}
+
+float AacQuantiser::PeAt(int band, int s) const {
+    return peLines_[band] * PeCurve(logRatio_[band] - 0.375f * static_cast<float>(s));
+}
+
+// Scalefactor bits of the deltas into and out of `band` when it takes s.
+int AacQuantiser::ScfBits(const int* scf, int previous, int next, int s) const {
+    int bits = 0;
+    if (previous >= 0) bits += DeltaBits(s - scf[previous]);
+    if (next >= 0) bits += DeltaBits(scf[next] - s);
+    return bits;
+}
+
+void AacQuantiser::Smooth(const PsyOutput& psy, const AacBandInfo& bands, int* scf) {
+    AssimilateSingleBands(psy, scf);
+    AssimilateRuns(psy, bands, scf);
+}
+
+// A band whose step is coarser than both used neighbours moves towards them
+// when the PE it costs is repaid by shorter scalefactor codes and its
+// distortion falls.
+void AacQuantiser::AssimilateSingleBands(const PsyOutput& psy, int* scf) {
+    const int n = psy.sfbCnt;
+    int lastPrev[kAacMaxGroupedBands], lastNext[kAacMaxGroupedBands];
+    float lastDeltaPe[kAacMaxGroupedBands];
+    for (int b = 0; b < n; ++b) {
+        lastPrev[b] = lastNext[b] = kUnused;
+        lastDeltaPe[b] = 0.0f;
+    }
+    float deltaPe = 0.0f;
+    bool restart = true;
+    for (int guard = 0; restart && guard < 4 * n; ++guard) {
+        restart = false;
+        int previous = -1;
+        for (int b = 0; b < n && !restart; ++b) {
+            if (scf[b] == kUnused) continue;
+            int next = -1;
+            for (int k = b + 1; k < n; ++k)
+                if (scf[k] != kUnused) {
+                    next = k;
+                    break;
+                }
+            const int prevBand = previous;  // -1 at the lower edge
+            const int nextBand = next;      // -1 at the upper edge
+            previous = b;
+            // An edge band takes its one neighbour for both.
+            const int p = prevBand >= 0 ? prevBand : nextBand;
+            const int q = nextBand >= 0 ? nextBand : prevBand;
+            if (p < 0) continue;
+            const int s = scf[b];
+            const int lo = std::max(std::min(scf[p], scf[q]), minScf_[b]);
+            const int hi = std::max(scf[p], scf[q]);
+            if (!(lo < s && s <= lo + kMaxSpan && s >= hi - kMaxSpan)) continue;
+            if (scf[p] == lastPrev[b] && scf[q] == lastNext[b] && !(deltaPe < lastDeltaPe[b])) continue;
+            const float base = PeAt(b, s) + static_cast<float>(ScfBits(scf, prevBand, nextBand, s));
+            bool lowering = true;
+            int chosen = s;
+            float chosenD = distortion_[b];
+            for (int t = s - 1; t >= lo; --t) {
+                if (t >= lowestTried_[b] || t < hi - kMaxSpan) continue;
+                const float cost =
+                    PeAt(b, t) + static_cast<float>(ScfBits(scf, prevBand, nextBand, t)) + deltaPe - base;
+                if (cost < 10.0f) {
+                    const float d = BandDistortion(psy, b, t);
+                    if (d < chosenD) {
+                        chosen = t;
+                        chosenD = d;
+                    }
+                    if (lowering) lowestTried_[b] = t;
+                } else {
+                    lowering = false;
+                }
+            }
+            lastPrev[b] = scf[p];
+            lastNext[b] = scf[q];
+            lastDeltaPe[b] = deltaPe;
+            if (chosen != s) {
+                deltaPe += PeAt(b, chosen) + static_cast<float>(ScfBits(scf, prevBand, nextBand, chosen)) - base;
+                scf[b] = chosen;
+                distortion_[b] = chosenD;
+                restart = true;
+            }
+        }
+    }
+}
+
+// Runs of bands coarser than a target step t join t when the scalefactor
+// bits saved pay for the PE and every band still meets its threshold.
+void AacQuantiser::AssimilateRuns(const PsyOutput& psy, const AacBandInfo& bands, int* scf) {
+    const int n = psy.sfbCnt;
+    int smallest = INT_MAX, largest = INT_MIN;
+    for (int b = 0; b < n; ++b) {
+        if (scf[b] == kUnused) continue;
+        smallest = std::min(smallest, scf[b]);
+        largest = std::max(largest, scf[b]);
+    }
+    if (smallest == INT_MAX || largest - smallest > kMaxSpan) return;
+    float accepted = 0.0f;
+    for (int t = largest - 1; t > smallest; --t) {
+        int b = 0;
+        int before = -1;  // last used band before the run
+        while (b < n) {
+            if (scf[b] == kUnused) {
+                ++b;
+                continue;
+            }
+            if (scf[b] <= t) {
+                before = b;
+                ++b;
+                continue;
+            }
+            // A run of used bands above t, unused bands in between.
+            int end = b, last = b;
+            bool allowed = true;
+            while (end < n && (scf[end] == kUnused || scf[end] > t)) {
+                if (scf[end] != kUnused) {
+                    last = end;
+                    if (t < minScf_[end]) allowed = false;
+                }
+                ++end;
+            }
+            const int after = end < n ? end : -1;
+            if (allowed) {
+                int bitsNow = 0, bitsThen = 0, prev = before;
+                float peChange = 0.0f;
+                for (int k = b; k <= last; ++k) {
+                    if (scf[k] == kUnused) continue;
+                    if (prev >= 0) {
+                        bitsNow += DeltaBits(scf[k] - scf[prev]);
+                        bitsThen += DeltaBits(t - (prev >= b ? t : scf[prev]));
+                    }
+                    peChange += PeAt(k, t) - PeAt(k, scf[k]);
+                    prev = k;
+                }
+                if (after >= 0) {
+                    bitsNow += DeltaBits(scf[after] - scf[last]);
+                    bitsThen += DeltaBits(scf[after] - t);
+                }
+                const float change = static_cast<float>(bitsThen - bitsNow) + peChange + accepted;
+                if (change < 10.0f) {
+                    float sumNow = 0.0f, sumThen = 0.0f;
+                    float trial[kAacMaxGroupedBands];
+                    bool fits = true;
+                    for (int k = b; k <= last && fits; ++k) {
+                        if (scf[k] == kUnused) continue;
+                        trial[k] = BandDistortion(psy, k, t);
+                        if (trial[k] > bands.threshold[k]) fits = false;
+                        sumNow += distortion_[k];
+                        sumThen += trial[k];
+                    }
+                    if (fits && sumThen < sumNow) {
+                        for (int k = b; k <= last; ++k) {
+                            if (scf[k] == kUnused) continue;
+                            scf[k] = t;
+                            distortion_[k] = trial[k];
+                        }
+                        accepted = change;
+                    }
+                }
+            }
+            before = last;
+            b = end;
+        }
+    }
 }
 
 }  // namespace aurivane

@@ -47,6 +47,13 @@ private:
     // Sum of (|x| - 2^(s/4) q^(4/3))^2 at step s; the quantised values land in q.
     float Distortion(const float* x, const float* pow34, int width, int s, int16_t* q) const;
     float Pow43(int q) const;
+    // Scalefactor smoothing: single-band assimilation, then run assimilation.
+    void Smooth(const PsyOutput& psy, const AacBandInfo& bands, int* scf);
+    void AssimilateSingleBands(const PsyOutput& psy, int* scf);
+    void AssimilateRuns(const PsyOutput& psy, const AacBandInfo& bands, int* scf);
+    float BandDistortion(const PsyOutput& psy, int band, int s);
+    float PeAt(int band, int s) const;
+    int ScfBits(const int* scf, int previous, int next, int s) const;
 
     static constexpr int kPow43Size = 8192;
     static constexpr int kMinStep = -120;  // keeps every scalefactor above 0
@@ -57,6 +64,12 @@ private:
     float pow34_[kAacFrameLength];
     float maxAbs_[kAacMaxGroupedBands];
     int16_t trial_[kAacFrameLength];  // scratch of distortion trials
+    // Per band state of the smoothing.
+    float distortion_[kAacMaxGroupedBands];
+    int minScf_[kAacMaxGroupedBands];
+    int lowestTried_[kAacMaxGroupedBands];
+    float peLines_[kAacMaxGroupedBands];  // 0.7 x relevant lines
+    float logRatio_[kAacMaxGroupedBands];  // log2(6.75 x energy / formFactor)
 };
 
 }  // namespace aurivane
