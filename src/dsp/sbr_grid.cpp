@@ -66,9 +66,9 @@ bool SbrFrameInfoValid(const SbrFrameInfo& g) {
 bool SbrDeriveFrameInfo(const SbrGridFields& f, SbrFrameInfo* g) {
     if (!FieldsFitSyntax(f)) return false;
     int absLead = 0, absTrail = kSbrTimeSlots, nRelLead = 0, nRelTrail = 0;
-    const int* relLead = f.rel0;
-    const int* relTrail = f.rel1;
-    int fixRel[3];
+    const int32_t* relLead = f.rel0;
+    const int32_t* relTrail = f.rel1;
+    int32_t fixRel[3];
     int numEnv;
     switch (f.frameClass) {
         case kFixFix:
