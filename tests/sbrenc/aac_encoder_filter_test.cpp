@@ -176,8 +176,9 @@ TEST(AacEncoderFilter, RecordsDecodeInOurDecoder) {
     decoder->AddSink(&out);
     ASSERT_EQ(decoder->Open(0), 1);
     for (size_t i = 0; i < records.size(); ++i) {
-        std::vector<uint8_t> one(1, static_cast<uint8_t>(records[i].size()));
-        one.insert(one.end(), records[i].begin(), records[i].end());
+        std::vector<uint8_t> one(records[i].size() + 1);
+        one[0] = static_cast<uint8_t>(records[i].size());
+        std::memcpy(one.data() + 1, records[i].data(), records[i].size());
         EXPECT_EQ(decoder->Process(one.data(), static_cast<uint32_t>(one.size())), 1) << "record " << i;
     }
     DestroyObject(&kAacDecoderId, decoder);
