@@ -92,6 +92,13 @@ float DotProduct(const float* a, const float* b, int32_t n) {
     return (acc[0] + acc[1]) + (acc[2] + acc[3]);
 }
 
+// Band edges are multiples of four lines: blocks of four vectorise.
+void WeightLines(float* __restrict weights, const float* __restrict lines, int32_t n) {
+    for (int32_t i = 0; i + 4 <= n; i += 4) {
+        for (int q = 0; q < 4; ++q) weights[i + q] *= lines[i + q];
+    }
+}
+
 }  // namespace
 
 int32_t TnsFreqToBand(int32_t freq, int32_t sampleRate, const int32_t* sfbOffset, int32_t sfbCnt) {
@@ -185,7 +192,7 @@ void TnsDetect(const TnsConfig& c, const float* spectrum, const int32_t* sfbOffs
         }
         for (int32_t l = end - 2; l >= begin; --l) weights[l] = (weights[l] + weights[l + 1]) * 0.5f;
         for (int32_t l = begin + 1; l < end; ++l) weights[l] = (weights[l] + weights[l - 1]) * 0.5f;
-        for (int32_t l = begin; l < end; ++l) weights[l] *= spectrum[l];
+        WeightLines(weights + begin, spectrum + begin, end - begin);
         const float* x = weights + begin;
         const int32_t n = end - begin;
         for (int k = 0; k <= c.maxOrder && k < n; ++k) r[k] = DotProduct(x, x + k, n - k) * c.acfWindow[k];
@@ -223,22 +230,37 @@ void TnsEncode(const TnsConfig& c, bool shortBlock, int window, TnsWindowData* d
         for (int w = 1; w < 8; ++w) info->active[w] = 0;
     }
 
-    // All-zero lattice: forward error f and delayed backward error b per
-    // stage, state cleared at the start line.
-    float state[kAacMaxTnsOrder] = {};
-    float* x = spectrum + c.startLine;
-    for (int32_t i = 0; i < count; ++i) {
-        float f = x[i];
-        float b = f;
-        for (int m = 0; m < order; ++m) {
-            const float delayed = state[m];
-            state[m] = b;
-            const float nf = f + k[m] * delayed;
-            b = delayed + k[m] * f;
-            f = nf;
-        }
-        x[i] = f;
+    // The all-zero lattice of the reflection coefficients, run in its direct
+    // form A(z) = 1 + sum a_j z^-j (the step-up recursion the decoder's
+    // synthesis filter 1/A(z) also uses): every output line depends on input
+    // lines only, so the loop vectorises. State cleared: no input below
+    // startLine.
+    float a[kAacMaxTnsOrder + 1] = {1.0f};
+    float previous[kAacMaxTnsOrder + 1];
+    for (int m = 1; m <= order; ++m) {
+        std::memcpy(previous, a, sizeof(a));
+        for (int j = 1; j < m; ++j) a[j] = previous[j] + k[m - 1] * previous[m - j];
+        a[m] = k[m - 1];
     }
+    // Local copies cannot alias, and blocks of four lines vectorise without
+    // a runtime check.
+    float input[kAacMaxTnsOrder + kAacFrameLength + 4];
+    float output[kAacFrameLength + 4];
+    float* x = spectrum + c.startLine;
+    std::memset(input, 0, sizeof(float) * kAacMaxTnsOrder);
+    std::memcpy(input + kAacMaxTnsOrder, x, sizeof(float) * count);
+    std::memset(input + kAacMaxTnsOrder + count, 0, sizeof(float) * 4);
+    const float* in = input + kAacMaxTnsOrder;
+    const int32_t blocks = (count + 3) / 4;
+    for (int32_t i = 0; i < 4 * blocks; ++i) output[i] = i < count ? in[i] : 0.0f;
+    for (int j = 1; j <= order; ++j) {
+        const float aj = a[j];
+        const float* delayed = in - j;
+        for (int32_t b = 0; b < blocks; ++b) {
+            for (int q = 0; q < 4; ++q) output[4 * b + q] += aj * delayed[4 * b + q];
+        }
+    }
+    std::memcpy(x, output, sizeof(float) * count);
 }
 
 }  // namespace aurivane
