@@ -1,3 +1,5 @@
+// libsndfile in, libsoxr between, 16-bit PCM WAV out; see audio_input.h.
+// Whole files are held in memory: the commands code them in one pass.
 #include "audio_input.h"
 
 #include <sndfile.h>
@@ -187,25 +189,39 @@ bool ReadAudio(const std::string& path, int targetRate, int targetChannels, std:
     const int rate = targetRate > 0 ? targetRate : info.sampleRate;
     const int outChannels = targetChannels > 0 ? targetChannels : channels;
     const bool convert = rate != info.sampleRate || outChannels != channels;
-    const std::size_t frames = static_cast<std::size_t>(std::max(0LL, info.frames));
+    // A streamed FLAC or Ogg file may not say how long it is (SF_COUNT_MAX):
+    // read blocks until the end, and hold a known length to account.
+    const bool known = info.frames >= 0 && info.frames < (1LL << 40);
+    const std::size_t block = 65536;
+    auto cutShort = [&](std::size_t got) {
+        return Fail(error, path + ": a damaged " + info.format + " file; it ends after " + std::to_string(got) +
+                               " of " + std::to_string(info.frames) + " frames (" + sf_strerror(file.get()) + ")");
+    };
 
     // 16-bit PCM kept as it is comes through unchanged, bit for bit.
     if (!convert && (format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16) {
-        pcm->assign(frames * static_cast<std::size_t>(channels), 0);
-        const sf_count_t got = sf_readf_short(file.get(), pcm->data(), static_cast<sf_count_t>(frames));
-        if (got < static_cast<sf_count_t>(frames)) {
-            return Fail(error, path + ": a damaged " + info.format + " file; it ends after " + std::to_string(got) +
-                                   " of " + std::to_string(frames) + " frames (" + sf_strerror(file.get()) + ")");
+        std::size_t frames = 0;
+        for (;;) {
+            pcm->resize((frames + block) * static_cast<std::size_t>(channels));
+            const sf_count_t got = sf_readf_short(file.get(), pcm->data() + frames * channels, block);
+            if (got <= 0) break;
+            frames += static_cast<std::size_t>(got);
         }
+        pcm->resize(frames * static_cast<std::size_t>(channels));
+        if (known && frames < static_cast<std::size_t>(info.frames)) return cutShort(frames);
         return true;
     }
 
-    std::vector<float> in(frames * static_cast<std::size_t>(channels));
-    const sf_count_t got = sf_readf_float(file.get(), in.data(), static_cast<sf_count_t>(frames));
-    if (got < static_cast<sf_count_t>(frames)) {
-        return Fail(error, path + ": damaged " + info.format + " file: it ends after " + std::to_string(got) +
-                               " of " + std::to_string(frames) + " frames (" + sf_strerror(file.get()) + ")");
+    std::vector<float> in;
+    std::size_t frames = 0;
+    for (;;) {
+        in.resize((frames + block) * static_cast<std::size_t>(channels));
+        const sf_count_t got = sf_readf_float(file.get(), in.data() + frames * channels, block);
+        if (got <= 0) break;
+        frames += static_cast<std::size_t>(got);
     }
+    in.resize(frames * static_cast<std::size_t>(channels));
+    if (known && frames < static_cast<std::size_t>(info.frames)) return cutShort(frames);
     if (convert) {
         std::fprintf(stderr, "converting %d Hz %s to %d Hz %s\n", info.sampleRate, ChannelName(channels).c_str(),
                      rate, ChannelName(outChannels).c_str());

@@ -98,6 +98,10 @@ int RunEncodeG729(const Args& args) {
         std::fprintf(stderr, "aurivane encode: %s\n", error.c_str());
         return 1;
     }
+    if (samples.empty()) {
+        std::fprintf(stderr, "aurivane encode: %s holds no audio samples\n", inPath.c_str());
+        return 1;
+    }
     // Little-endian PCM bytes, the last partial frame padded with silence
     // so that the end of the recording is coded too.
     const std::size_t frames = (samples.size() + 79) / 80;
