@@ -40,6 +40,10 @@ int Count(const float* thresholds, float v) {
     return n;
 }
 
+// Down-mix gain for the mean power o of the two channels and half the power
+// of their sum, t: the sum scaled to o, but by at most 2.
+float DownmixGain(float o, float t) { return o > 8.0f * t ? 2.0f : std::sqrt(o / (2.0f * t)); }
+
 int CodeLength(const HuffmanBook& book, int value) { return book.lengths[value + book.lav]; }
 
 }  // namespace
@@ -56,6 +60,10 @@ int PsEncoder::Open(int psMode) {
     std::memset(xr_, 0, sizeof(xr_));
     std::memset(xi_, 0, sizeof(xi_));
     std::memset(iid_, 0, sizeof(iid_));
+    std::memset(smP0_, 0, sizeof(smP0_));
+    std::memset(smP1_, 0, sizeof(smP1_));
+    std::memset(smX_, 0, sizeof(smX_));
+    std::memset(antiPhase_, 0, sizeof(antiPhase_));
     for (float& v : icc_) v = -1.0f;
     std::memset(iidIndex_, 0, sizeof(iidIndex_));
     std::memset(iccIndex_, 0, sizeof(iccIndex_));
@@ -107,6 +115,20 @@ void PsEncoder::EncodeFrame(SbrQmfFrame* ch0, const SbrQmfFrame* ch1, bool sbrHe
     WriteBits(sbrHeaderSent);
 }
 
+// A parameter band turns to the difference signal once its smoothed
+// correlation falls below -0.6 and back once it rises above -0.3; the
+// hysteresis and the ~90 ms smoothing keep uncorrelated noise from
+// toggling it.
+void PsEncoder::UpdateAntiPhase(int band, float p0, float p1, float cross) {
+    constexpr float kAlpha = 1.0f / 64.0f;
+    smP0_[band] += kAlpha * (p0 - smP0_[band]);
+    smP1_[band] += kAlpha * (p1 - smP1_[band]);
+    smX_[band] += kAlpha * (cross - smX_[band]);
+    const float norm = std::sqrt(smP0_[band] * smP1_[band]) + kEpsilon;
+    if (smX_[band] < -0.6f * norm) antiPhase_[band] = true;
+    if (smX_[band] > -0.3f * norm) antiPhase_[band] = false;
+}
+
 // Both channels' powers and cross power per bin serve the parameter
 // accumulators and the down-mix gain alike.
 void PsEncoder::AccumulateAndDownmix(int slot, SbrQmfFrame* ch0) {
@@ -115,28 +137,31 @@ void PsEncoder::AccumulateAndDownmix(int slot, SbrQmfFrame* ch0) {
     // Bins 0..15: the hybrid sub-bands one by one, merged back into QMF
     // bands 0..2 (the filters sum to a 6-slot delay).
     float pl[kSubBands], pr[kSubBands], cr[kSubBands], ci[kSubBands];
-    outRe[0] = outIm[0] = outRe[1] = outIm[1] = outRe[2] = outIm[2] = 0.0f;
     for (int s = 0; s < kSubBands; ++s) {
         const float lr = subRe_[0][s], li = subIm_[0][s], rr = subRe_[1][s], ri = subIm_[1][s];
         pl[s] = lr * lr + li * li;
         pr[s] = rr * rr + ri * ri;
         cr[s] = lr * rr + li * ri;
         ci[s] = li * rr - lr * ri;
-        const float o = 0.5f * (pl[s] + pr[s]) + kEpsilon;
-        const float t = o + cr[s];
-        const float g = o > 8.0f * t ? 2.0f : std::sqrt(o / (2.0f * t));
-        const int band = s < 8 ? 0 : (s < 12 ? 1 : 2);
-        outRe[band] += g * (lr + rr);
-        outIm[band] += g * (li + ri);
     }
-    for (int b = 0; b < 8; ++b)
+    outRe[0] = outIm[0] = outRe[1] = outIm[1] = outRe[2] = outIm[2] = 0.0f;
+    for (int b = 0; b < 8; ++b) {
+        const int s0 = kSubBandPairs[b][0], s1 = kSubBandPairs[b][1];
+        p0_[b] += pl[s0] + pl[s1];
+        p1_[b] += pr[s0] + pr[s1];
+        xr_[b] += cr[s0] + cr[s1];
+        xi_[b] += ci[s0] + ci[s1];
+        UpdateAntiPhase(b, pl[s0] + pl[s1], pr[s0] + pr[s1], cr[s0] + cr[s1]);
+        const float sign = antiPhase_[b] ? -1.0f : 1.0f;
         for (int j = 0; j < 2; ++j) {
             const int s = kSubBandPairs[b][j];
-            p0_[b] += pl[s];
-            p1_[b] += pr[s];
-            xr_[b] += cr[s];
-            xi_[b] += ci[s];
+            const float o = 0.5f * (pl[s] + pr[s]) + kEpsilon;
+            const float g = DownmixGain(o, o + sign * cr[s]);
+            const int band = s < 8 ? 0 : (s < 12 ? 1 : 2);
+            outRe[band] += g * (subRe_[0][s] + sign * subRe_[1][s]);
+            outIm[band] += g * (subIm_[0][s] + sign * subIm_[1][s]);
         }
+    }
     // Bins 16..27: one gain per QMF range, so each range keeps its energy.
     const int row = slot + kHistory - kPsHybridDelay;
     const float* lr = xRe_[0][row];
@@ -156,12 +181,13 @@ void PsEncoder::AccumulateAndDownmix(int slot, SbrQmfFrame* ch0) {
         p1_[b] += a1;
         xr_[b] += xr;
         xi_[b] += xi;
+        UpdateAntiPhase(b, a0, a1, xr);
+        const float sign = antiPhase_[b] ? -1.0f : 1.0f;
         const float o = 0.5f * (a0 + a1) + kEpsilon;
-        const float t = o + xr;
-        const float g = o > 8.0f * t ? 2.0f : std::sqrt(o / (2.0f * t));
+        const float g = DownmixGain(o, o + sign * xr);
         for (int k = lo; k < hi; ++k) {
-            outRe[k] = g * (lr[k] + rr[k]);
-            outIm[k] = g * (li[k] + ri[k]);
+            outRe[k] = g * (lr[k] + sign * rr[k]);
+            outIm[k] = g * (li[k] + sign * ri[k]);
         }
     }
 }

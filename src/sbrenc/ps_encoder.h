@@ -38,6 +38,7 @@ private:
     static constexpr int kHistory = 12;  // slots the 13-tap hybrid filters look back
     static constexpr int kSubBands = 16;  // 8 + 4 + 4 hybrid sub-bands of QMF bands 0..2
 
+    void UpdateAntiPhase(int band, float p0, float p1, float cross);
     void AccumulateAndDownmix(int slot, SbrQmfFrame* ch0);
     void Estimate();
     void Quantise();
@@ -55,6 +56,12 @@ private:
     // Per 20-band parameter band: power of each channel and cross power.
     float p0_[kMaxBands], p1_[kMaxBands], xr_[kMaxBands], xi_[kMaxBands];
     float iid_[kMaxBands], icc_[kMaxBands];
+    // Smoothed powers and cross power per band, and whether the band's
+    // channels are in opposite phase: there the down-mix takes L - R, which
+    // the decoder spreads back into anti-correlated channels (ICC index 7)
+    // instead of a cancelled, silent sum.
+    float smP0_[kMaxBands], smP1_[kMaxBands], smX_[kMaxBands];
+    bool antiPhase_[kMaxBands];
     int iidIndex_[kMaxBands], iccIndex_[kMaxBands];
     int prevIid_[kMaxBands], prevIcc_[kMaxBands];
     bool prevIidEnable_ = false, prevIccEnable_ = false;
