@@ -422,6 +422,13 @@ int RunInfo(const Args& args) {
     }
     std::vector<uint8_t> s;
     if (!ReadFile("info", files[0], &s)) return 1;
+    if (s.size() >= 8 && std::string(s.begin() + 4, s.begin() + 8) == "ftyp") {
+        std::fprintf(stderr,
+                     "aurivane info: %s is an MP4/M4A file; MP4 input is not read. Copy its AAC track into an ADTS "
+                     "stream first, e.g. ffmpeg -i '%s' -c:a copy OUT.aac\n",
+                     files[0].c_str(), files[0].c_str());
+        return 1;
+    }
     if (!EndsWith(files[0], ".aps")) {
         const int r = InfoAdts(s, files[0]);
         if (r >= 0) return r;
