@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "dsp/sbr_grid.h"
 #include "dsp/sbr_tables.h"
 
 namespace aurivane {
@@ -17,13 +18,6 @@ int Put(BitBuffer* out, int value, int width) {
 int PutCode(BitBuffer* out, const HuffmanBook& book, int value) {
     const int index = std::clamp(value, -book.lav, book.lav) + book.lav;
     return BitBufferWrite(out, book.codes[index], book.lengths[index]);
-}
-
-// ceil(log2(count)) bits of bs_pointer for count = envelopes + 1.
-int PointerBits(int count) {
-    int bits = 0;
-    while ((1 << bits) < count) ++bits;
-    return bits;
 }
 
 int RelBorder(int b) { return (std::clamp(b, 2, 8) - 2) / 2; }
@@ -43,7 +37,7 @@ int WriteGrid(BitBuffer* out, const SbrGridFields& g) {
             bits += Put(out, g.frameClass == 1 ? g.varBorder0 - 16 : g.varBorder0, 2);
             bits += Put(out, n, 2);
             for (int i = 0; i < n; ++i) bits += Put(out, RelBorder(g.rel0[i]), 2);
-            bits += Put(out, g.pointer, PointerBits(n + 2));
+            bits += Put(out, g.pointer, SbrGridPointerBits(n + 1));
             for (int i = 0; i <= n; ++i) bits += Put(out, g.freqRes[i], 1);
             break;
         }
@@ -56,7 +50,7 @@ int WriteGrid(BitBuffer* out, const SbrGridFields& g) {
             bits += Put(out, nB, 2);
             for (int i = 0; i < nA; ++i) bits += Put(out, RelBorder(g.rel0[i]), 2);
             for (int i = 0; i < nB; ++i) bits += Put(out, RelBorder(g.rel1[i]), 2);
-            bits += Put(out, g.pointer, PointerBits(nA + nB + 2));
+            bits += Put(out, g.pointer, SbrGridPointerBits(nA + nB + 1));
             for (int i = 0; i <= nA + nB; ++i) bits += Put(out, g.freqRes[i], 1);
             break;
         }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "dsp/sbr_grid.h"
 #include "dsp/sbr_tables.h"
 
 namespace aurivane {
@@ -86,10 +87,6 @@ void SbrQuantiseNoise(const float values[2][kSbrMaxNoiseBands], int numNoiseEnve
     }
 }
 
-int SbrEffectiveAmpRes(const SbrGridFields& grid, int headerAmpRes) {
-    return (grid.frameClass == 0 && grid.numEnvelopes == 1) ? 0 : headerAmpRes;
-}
-
 void SbrEnvelopeCoder::Init(const SbrEncoderBandTables& tables, const SbrEncoderSettings& settings) {
     tables_ = &tables;
     ampRes_ = settings.ampResolution ? 1 : 0;
@@ -105,7 +102,7 @@ void SbrEnvelopeCoder::Init(const SbrEncoderBandTables& tables, const SbrEncoder
 void SbrEnvelopeCoder::Code(const SbrFrameInfo& frame, const SbrGridFields& grid, bool headerSent,
                             const SbrFrameValues& values, SbrCodedChannel* out) {
     const SbrEncoderBandTables& t = *tables_;
-    const int ampRes = SbrEffectiveAmpRes(grid, ampRes_);
+    const int ampRes = SbrEffectiveAmpResolution(grid.frameClass, grid.numEnvelopes, ampRes_);
     const int scale = ampRes_ && !ampRes ? 2 : 1;
     const VectorCoding envCoding = {
         &kSbrHuffmanBooks[ampRes ? kSbrBookFEnv30 : kSbrBookFEnv15],

@@ -31,10 +31,6 @@ struct SbrCodedChannel {
 void SbrQuantiseNoise(const float values[2][kSbrMaxNoiseBands], int numNoiseEnvelopes, int nNoise,
                       SbrFrameValues* out);
 
-// bs_amp_res in force for a grid: ISO/IEC 14496-3 reads a FIXFIX frame with
-// one envelope at 1.5 dB whatever the header says.
-int SbrEffectiveAmpRes(const SbrGridFields& grid, int headerAmpRes);
-
 class SbrEnvelopeCoder {
 public:
     // Takes ampResolution, deltaTAcrossFrames, edgeFirstEnvelope and

@@ -1,5 +1,5 @@
-// Both tables come from the shared band-table rules, so the encoder models
-// exactly the patches and noise bands the decoder builds from the header.
+// The patches come from the shared band-table rules, so the encoder models
+// exactly the patches the decoder builds from the header.
 #include "sbrenc/sbr_patch_map.h"
 
 #include "dsp/sbr_freq_tables.h"
@@ -43,15 +43,6 @@ bool SbrBuildPatchMap(const SbrHeaderValues& header, SbrEncoderBandTables* table
         for (int j = 0; j < t.patchNumSubbands[p] && target < kSbrQmfBands; ++j, ++target)
             tables->patchSource[target] = static_cast<uint8_t>(t.patchStartSubband[p] + j);
     }
-    return true;
-}
-
-bool SbrBuildNoiseBands(const SbrHeaderValues& header, SbrEncoderBandTables* tables) {
-    SbrFreqTables t;
-    if (!SharedTables(header, *tables, &t)) return false;
-    if (t.nQ < 1 || t.nQ > kSbrMaxNoiseBands) return false;
-    tables->nNoise = t.nQ;
-    for (int q = 0; q <= t.nQ; ++q) tables->noise[q] = static_cast<uint8_t>(t.fNoise[q]);
     return true;
 }
 

@@ -1,6 +1,6 @@
-// The encoder's copy of the decoder's HF patching and noise-floor band
-// table: which low QMF band the HF generator will copy into each high band,
-// so tonality can be compared between the original and the patched signal.
+// The encoder's copy of the decoder's HF patching: which low QMF band the HF
+// generator will copy into each high band, so tonality can be compared
+// between the original and the patched signal.
 #ifndef AURIVANE_SBRENC_SBR_PATCH_MAP_H
 #define AURIVANE_SBRENC_SBR_PATCH_MAP_H
 
@@ -13,10 +13,6 @@ namespace aurivane {
 // false when the decoder could not patch this layout (more patches than it
 // allows, or tables that disagree with the standard's band rules).
 bool SbrBuildPatchMap(const SbrHeaderValues& header, SbrEncoderBandTables* tables);
-
-// Fills tables->noise and tables->nNoise (N_Q from bs_noise_bands and the
-// low-resolution table). Returns false when no valid noise band table exists.
-bool SbrBuildNoiseBands(const SbrHeaderValues& header, SbrEncoderBandTables* tables);
 
 }  // namespace aurivane
 

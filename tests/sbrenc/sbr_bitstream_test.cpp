@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "aacdec/sbr_frame.h"
+#include "dsp/sbr_grid.h"
 #include "sbrenc/sbr_bitstream_writer.h"
 #include "sbrenc/sbr_envelope_coder.h"
 #include "sbrenc/sbr_patch_map.h"
@@ -24,42 +25,24 @@ struct RandomGrid {
     SbrFrameInfo info{};
 };
 
-// A random grid the syntax can express, with its frame info in time order.
+// Random grid fields until the shared derivation accepts them.
 RandomGrid MakeGrid(std::mt19937& rng) {
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     RandomGrid g;
     SbrGridFields& f = g.fields;
-    SbrFrameInfo& info = g.info;
-    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    f.frameClass = pick(0, 3);
-    int numEnv;
-    if (f.frameClass == 0) {
+    do {
+        f = SbrGridFields{};
+        f.frameClass = pick(0, 3);
         f.numEnvelopes = 1 << pick(0, 2);
         f.freqResFixed = pick(0, 1);
-        numEnv = f.numEnvelopes;
-        for (int e = 0; e < numEnv; ++e) info.freqRes[e] = f.freqResFixed;
-    } else {
-        for (;;) {
-            f.varBorder0 = f.frameClass == 1 ? pick(16, 19) : pick(0, 3);
-            f.varBorder1 = pick(16, 19);
-            f.numRel0 = pick(0, 3);
-            f.numRel1 = f.frameClass == 3 ? pick(0, 4 - f.numRel0 > 3 ? 3 : 4 - f.numRel0) : 0;
-            int lead = f.frameClass == 1 ? 0 : f.varBorder0;
-            int trail = f.frameClass == 1 ? f.varBorder0 : (f.frameClass == 2 ? 16 : f.varBorder1);
-            int sum0 = 0, sum1 = 0;
-            for (int i = 0; i < f.numRel0; ++i) sum0 += f.rel0[i] = 2 * pick(1, 4);
-            for (int i = 0; i < f.numRel1; ++i) sum1 += f.rel1[i] = 2 * pick(1, 4);
-            if (f.frameClass == 1 ? sum0 < trail : lead + sum0 < trail - sum1) break;
-        }
-        numEnv = f.numRel0 + f.numRel1 + 1;
-        f.pointer = pick(0, numEnv);
-        for (int e = 0; e < numEnv; ++e) {
-            f.freqRes[e] = pick(0, 1);
-            // FIXVAR sends the resolutions from the last envelope backwards.
-            info.freqRes[f.frameClass == 1 ? numEnv - 1 - e : e] = f.freqRes[e];
-        }
-    }
-    info.numEnvelopes = numEnv;
-    info.numNoiseEnvelopes = numEnv > 1 ? 2 : 1;
+        f.varBorder0 = f.frameClass == 1 ? pick(16, 19) : pick(0, 3);
+        f.varBorder1 = pick(16, 19);
+        f.numRel0 = pick(0, 3);
+        f.numRel1 = f.frameClass == 3 ? pick(0, 3) : 0;
+        for (int i = 0; i < 4; ++i) f.rel0[i] = 2 * pick(1, 4), f.rel1[i] = 2 * pick(1, 4);
+        f.pointer = pick(0, f.numRel0 + f.numRel1 + 1);
+        for (int& r : f.freqRes) r = pick(0, 1);
+    } while (!SbrDeriveFrameInfo(f, &g.info));
     return g;
 }
 
@@ -146,7 +129,7 @@ struct Coding {
         header.ampResolution = ampRes;
         header.headerExtra1 = ampRes;
         header.headerExtra2 = 1 - ampRes;
-        const SbrHeader h = {ampRes, 11, 9, 0, 2, 1, 2, 2, 2, 1, 0};
+        const SbrHeader h = {ampRes, 11, 9, header.xoverBand, header.freqScale, header.alterScale, header.noiseBands, 2, 2, 1, 0};
         EXPECT_TRUE(SbrBuildFreqTables(h, 44100, &dec));
         SbrEncoderSettings settings{};
         settings.ampResolution = ampRes;
@@ -164,12 +147,14 @@ TEST(SbrBitstream, DecoderParsesExactlyWhatWasCoded) {
         std::mt19937 rng(7 + ampRes);
         auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
         int directions[2] = {0, 0};
+        int classes[4] = {0, 0, 0, 0};
         int level[kSbrMaxHighBands];
         for (int& v : level) v = 20;
         for (int frame = 0; frame < 60; ++frame) {
             const RandomGrid g = MakeGrid(rng);
+            ++classes[g.fields.frameClass];
             const bool withHeader = frame % 10 == 0;
-            const int scale = ampRes && SbrEffectiveAmpRes(g.fields, ampRes) == 0 ? 2 : 1;
+            const int scale = ampRes && SbrEffectiveAmpResolution(g.fields.frameClass, g.fields.numEnvelopes, ampRes) == 0 ? 2 : 1;
             SbrFrameValues values{};
             for (int e = 0; e < g.info.numEnvelopes; ++e)
                 for (int b = 0; b < t.nHigh; ++b)  // a slow walk, so time differences are chosen too
@@ -215,6 +200,7 @@ TEST(SbrBitstream, DecoderParsesExactlyWhatWasCoded) {
         }
         EXPECT_GT(directions[0], 0);
         EXPECT_GT(directions[1], 0);
+        for (int c : classes) EXPECT_GT(c, 0);
     }
 }
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <random>
 
-#include "dsp/sbr_freq_tables.h"
+#include "sbrenc/sbr_encoder_config.h"
 #include "sbrenc/sbr_inverse_filtering.h"
 #include "sbrenc/sbr_missing_harmonics.h"
 #include "sbrenc/sbr_patch_map.h"
@@ -14,22 +14,16 @@
 
 namespace aurivane {
 
+// The open's band tables for the default settings with these start and stop
+// frequencies, with the patch map.
 bool MakeEncoderTables(int startFreq, int stopFreq, int fs, SbrHeaderValues* h, SbrEncoderBandTables* t) {
-    *h = SbrHeaderValues{1, startFreq, stopFreq, 0, 0, 0, 2, 1, 2, 2, 2, 1, 0};
-    SbrFreqTables d;
-    const SbrHeader dh = {1, startFreq, stopFreq, 0, 2, 1, 2, 2, 2, 1, 0};
-    if (!SbrBuildFreqTables(dh, fs, &d)) return false;
-    *t = SbrEncoderBandTables{};
-    t->fsSbr = fs;
-    t->k0 = d.k0;
-    t->k2 = d.k2;
-    t->nMaster = d.nMaster;
-    t->nHigh = d.n[1];
-    t->nLow = d.n[0];
-    for (int i = 0; i <= d.nMaster; ++i) t->master[i] = static_cast<uint8_t>(d.fMaster[i]);
-    for (int i = 0; i <= d.n[1]; ++i) t->high[i] = static_cast<uint8_t>(d.fHigh[i]);
-    for (int i = 0; i <= d.n[0]; ++i) t->low[i] = static_cast<uint8_t>(d.fLow[i]);
-    return SbrBuildPatchMap(*h, t) && SbrBuildNoiseBands(*h, t);
+    SbrEncoderSettings s{};
+    SbrDefaultSettings(&s);
+    s.startFrequency = startFreq;
+    s.stopFrequency = stopFreq;
+    *h = SbrHeaderFromSettings(s);
+    int32_t bandwidth = 0;
+    return SbrBuildEncoderBandTables(fs, true, h, t, &bandwidth) && SbrBuildPatchMap(*h, t);
 }
 
 // One frame: tones (rotating phasors) in the bands where `tonal` says so,
