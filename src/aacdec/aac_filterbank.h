@@ -3,18 +3,11 @@
 #ifndef AURIVANE_AACDEC_AAC_FILTERBANK_H
 #define AURIVANE_AACDEC_AAC_FILTERBANK_H
 
+#include "dsp/aac_windows.h"
+
 #include <cstdint>
 
 namespace aurivane {
-
-// Rising halves of the sine and KBD windows (ISO/IEC 14496-3; KBD alpha 4
-// for 2048-sample, 6 for 256-sample windows), index = window_shape.
-struct AacWindows {
-    float longWindow[2][1024];
-    float shortWindow[2][128];
-};
-
-const AacWindows& AacWindowTables();
 
 struct OverlapState {
     uint8_t previousShape;

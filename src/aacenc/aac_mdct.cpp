@@ -1,9 +1,9 @@
 #include "aacenc/aac_mdct.h"
 
 #include "aacenc/aac_psy_output.h"
+#include "dsp/aac_windows.h"
 #include "dsp/fft.h"
 
-#include <cmath>
 #include <cstddef>
 #include <cstring>
 
@@ -11,46 +11,22 @@ namespace aurivane {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
-double BesselI0(double x) {
-    double sum = 1.0;
-    double term = 1.0;
-    const double q = x * x / 4.0;
-    for (int k = 1; k < 64; ++k) {
-        term *= q / (static_cast<double>(k) * k);
-        sum += term;
-        if (term < sum * 1e-17) break;
-    }
-    return sum;
-}
-
 // Both halves of every long-block window, so that the fold reads one table
-// per half whatever the sequence.
+// per half whatever the sequence; built from the shared window shapes.
 struct WindowTables {
-    float kbdRise[1024];    // Kaiser-Bessel-derived, alpha 4, 2048-sample block
+    const float* kbdRise;   // Kaiser-Bessel-derived, alpha 4, 2048-sample block
+    const float* sineLong;  // sine window of a 2048-sample block: long pre-rotation
+    const float* sineRise;  // sine window of a 256-sample block
     float kbdFall[1024];
     float startFall[1024];  // LONG_START: flat, short sine slope, zeros
     float stopRise[1024];   // LONG_STOP: zeros, short sine slope, flat
-    float sineLong[1024];   // sine window of a 2048-sample block: long pre-rotation
-    float sineRise[128];    // sine window of a 256-sample block
     float sineFall[128];
 
     WindowTables() {
-        double kernel[1025];
-        double total = 0.0;
-        for (int j = 0; j <= 1024; ++j) {
-            const double r = (j - 512.0) / 512.0;
-            kernel[j] = BesselI0(kPi * 4.0 * std::sqrt(std::fmax(0.0, 1.0 - r * r)));
-            total += kernel[j];
-        }
-        double running = 0.0;
-        for (int j = 0; j < 1024; ++j) {
-            running += kernel[j];
-            kbdRise[j] = static_cast<float>(std::sqrt(running / total));
-            sineLong[j] = static_cast<float>(std::sin(kPi / 2048.0 * (j + 0.5)));
-        }
-        for (int j = 0; j < 128; ++j) sineRise[j] = static_cast<float>(std::sin(kPi / 256.0 * (j + 0.5)));
+        const AacWindows& shapes = AacWindowTables();
+        kbdRise = shapes.longWindow[1];
+        sineLong = shapes.longWindow[0];
+        sineRise = shapes.shortWindow[0];
         for (int j = 0; j < 128; ++j) sineFall[j] = sineRise[127 - j];
         for (int j = 0; j < 1024; ++j) {
             kbdFall[j] = kbdRise[1023 - j];
