@@ -66,7 +66,6 @@ struct PsChain {
 TEST(PsEncoder, IdenticalChannelsCarryNoParametersAndPassThroughSixSlotsLate) {
     PsChain chain(0);
     uint32_t seed = 1;
-    std::vector<SbrQmfFrame> inputs;
     for (int f = 0; f < 4; ++f) {
         chain.Frame([&](long, float* l, float* r) { *l = *r = Noise(&seed); }, f == 0);
         for (int b = 0; b < 20; ++b) ASSERT_TRUE(chain.encoder.IidIndex(b) == 0 && chain.encoder.IccIndex(b) == 0);
