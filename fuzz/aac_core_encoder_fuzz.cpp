@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     config.inputChannels = config.outputChannels = 1;
     config.bandwidth = static_cast<int>(in.Word() % 13000);
     const uint32_t ceiling = in.Byte();
-    config.maxFrameBytes = ceiling < 64 ? 0 : static_cast<int>(ceiling + (ceiling & 1) * 256);  // 0, 64..255, 321..767
+    // No ceiling, odd ceilings 65..255 (the packet stream's), even ones 192..762.
+    config.maxFrameBytes = ceiling < 64 ? 0 : static_cast<int>((ceiling & 1) ? ceiling : 3 * ceiling);
     AacCoreEncoder* enc = nullptr;
     if (AacCoreOpen(&enc, config) != 0) std::abort();
     const int limit = config.maxFrameBytes > 0 ? config.maxFrameBytes : 768;
