@@ -67,22 +67,28 @@ void WriteEscape(BitBuffer* out, int v) {
     BitBufferWrite(out, static_cast<uint32_t>(v - (1 << (n + 4))), n + 4);
 }
 
+// Codewords go out with their sign bits in one write (at most 20 bits).
 void WriteBand(BitBuffer* out, const int16_t* q, int width, int book) {
     const uint32_t* codes = kAacSpectralCodewords[book];
     const uint8_t* lengths = kAacSpectralCodeLengths[book];
+    if (book <= 2) {
+        for (int i = 0; i < width; i += 4) {
+            const int idx = 27 * (q[i] + 1) + 9 * (q[i + 1] + 1) + 3 * (q[i + 2] + 1) + (q[i + 3] + 1);
+            BitBufferWrite(out, codes[idx], lengths[idx]);
+        }
+        return;
+    }
     if (book <= 4) {
         for (int i = 0; i < width; i += 4) {
-            int idx;
-            if (book <= 2) {
-                idx = 27 * (q[i] + 1) + 9 * (q[i + 1] + 1) + 3 * (q[i + 2] + 1) + (q[i + 3] + 1);
-            } else {
-                idx = 27 * Abs(q[i]) + 9 * Abs(q[i + 1]) + 3 * Abs(q[i + 2]) + Abs(q[i + 3]);
+            const int idx = 27 * Abs(q[i]) + 9 * Abs(q[i + 1]) + 3 * Abs(q[i + 2]) + Abs(q[i + 3]);
+            uint32_t value = codes[idx];
+            int length = lengths[idx];
+            for (int k = 0; k < 4; ++k) {
+                if (q[i + k] == 0) continue;
+                value = (value << 1) | (q[i + k] < 0 ? 1u : 0u);
+                ++length;
             }
-            BitBufferWrite(out, codes[idx], lengths[idx]);
-            if (book >= 3) {
-                for (int k = 0; k < 4; ++k)
-                    if (q[i + k] != 0) BitBufferWrite(out, q[i + k] < 0 ? 1 : 0, 1);
-            }
+            BitBufferWrite(out, value, length);
         }
         return;
     }
@@ -97,9 +103,17 @@ void WriteBand(BitBuffer* out, const int16_t* q, int width, int book) {
     for (int i = 0; i < width; i += 2) {
         const int a = Abs(q[i]), b = Abs(q[i + 1]);
         const int idx = modulo * std::min(a, 16) + std::min(b, 16);
-        BitBufferWrite(out, codes[idx], lengths[idx]);
-        if (a != 0) BitBufferWrite(out, q[i] < 0 ? 1 : 0, 1);
-        if (b != 0) BitBufferWrite(out, q[i + 1] < 0 ? 1 : 0, 1);
+        uint32_t value = codes[idx];
+        int length = lengths[idx];
+        if (a != 0) {
+            value = (value << 1) | (q[i] < 0 ? 1u : 0u);
+            ++length;
+        }
+        if (b != 0) {
+            value = (value << 1) | (q[i + 1] < 0 ? 1u : 0u);
+            ++length;
+        }
+        BitBufferWrite(out, value, length);
         if (book == 11) {
             if (a >= 16) WriteEscape(out, a);
             if (b >= 16) WriteEscape(out, b);
