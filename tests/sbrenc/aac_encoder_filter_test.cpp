@@ -133,6 +133,31 @@ TEST(AacEncoderFilter, OneDeliveryPerCallWithWholeRecords) {
     EXPECT_EQ(fresh.sink.calls[0].count, 0u);
 }
 
+// More records than the stream buffer holds: several deliveries, in order,
+// each of whole records and none beyond the buffer.
+TEST(AacEncoderFilter, LargeCallIsDeliveredInSeveralWholePieces) {
+    const int frames = 520;
+    std::vector<int16_t> pcm(2 * 2048 * frames);
+    uint32_t seed = 3;
+    for (int16_t& v : pcm) {
+        seed = seed * 1664525u + 1013904223u;
+        v = static_cast<int16_t>(static_cast<int>(seed >> 16) - 32768) / 2;
+    }
+    Encoder e;
+    const WAVEFORMATEX f = Format(44100, 2);
+    ASSERT_EQ(e.object->Open(&f, 44000), 1);
+    e.object->Process(pcm.data(), static_cast<uint32_t>(pcm.size() * 2));
+    ASSERT_GE(e.sink.calls.size(), 2u);
+    size_t records = 0, offset = 0;
+    for (const Capture::Call& call : e.sink.calls) {
+        EXPECT_LE(call.count, AacEncoderFilter::kStreamBytes);
+        const std::vector<uint8_t> piece(e.sink.bytes.begin() + offset, e.sink.bytes.begin() + offset + call.count);
+        records += Records(piece).size();
+        offset += call.count;
+    }
+    EXPECT_EQ(records, static_cast<size_t>(frames));
+}
+
 // Any split of the input into calls codes the same audio as one call.
 TEST(AacEncoderFilter, RemainderIsCarriedToTheNextCall) {
     for (uint16_t channels : {2, 1}) {
