@@ -61,7 +61,6 @@ int AacRateControl::Open(const AacRateConfig& c) {
     peMin_ = 0.8f * meanPe;
     peMax_ = 1.2f * meanPe;
     const float chBitrate = static_cast<float>(c.bitRate) / static_cast<float>(c.channels);
-    peOffset_ = chBitrate < 32000.0f ? std::max(50.0f, 100.0f - 0.003125f * chBitrate) : 0.0f;
     if (chBitrate > 20000.0f) {
         modifyMinSnr_ = 1;
         startSfbLong_ = 15;
@@ -145,15 +144,13 @@ void AacRateControl::PeCorrection(float controlPe) {
     }
 }
 
-void AacRateControl::CalcPe(const PsyOutput& psy, const float* thr, float* pe, float* constPart,
-                            float* activeLines) const {
+void AacRateControl::CalcPe(const PsyOutput& psy, float* pe, float* constPart, float* activeLines) const {
     float p = 0.0f, c = 0.0f, a = 0.0f;
     for (int b = 0; b < psy.sfbCnt; ++b) {
         p += bandPe_[b];
         c += bandConst_[b];
         a += bandActive_[b];
     }
-    (void)thr;
     *pe = p;
     *constPart = c;
     *activeLines = a;
@@ -223,7 +220,7 @@ void AacRateControl::ReduceThresholds(const PsyOutput& psy, float target, float 
             }
             BandPe(psy.sfbEnergy[b], thr_[b], relevantLines_[b], &bandPe_[b], &bandConst_[b], &bandActive_[b]);
         }
-        CalcPe(psy, thr_, &pe, &c, &a);
+        CalcPe(psy, &pe, &c, &a);
         if (std::fabs(pe - target) <= 0.05f * target) break;
     }
 
@@ -294,7 +291,7 @@ void AacRateControl::AdaptThresholds(const PsyOutput& psy, float avgBits, float 
     for (int b = 0; b < psy.sfbCnt; ++b)
         BandPe(psy.sfbEnergy[b], thr_[b], relevantLines_[b], &bandPe_[b], &bandConst_[b], &bandActive_[b]);
     float pe, constPart, active;
-    CalcPe(psy, thr_, &pe, &constPart, &active);
+    CalcPe(psy, &pe, &constPart, &active);
     *peOut = pe;
     const bool isShort = psy.windowSequence == kAacShortWindow;
     float factor = BitResFactor(pe + 5.0f * sideInfoBits, isShort, avgBits);

@@ -77,7 +77,8 @@ private:
 
     float BitResFactor(float pe, bool isShort, float avgBits);
     void PeCorrection(float controlPe);
-    void CalcPe(const PsyOutput& psy, const float* thr, float* pe, float* constPart, float* activeLines) const;
+    // Sums of the per-band PE, constant part and active lines.
+    void CalcPe(const PsyOutput& psy, float* pe, float* constPart, float* activeLines) const;
     void AdaptThresholds(const PsyOutput& psy, float avgBits, float sideInfoBits, float* pe);
     void ReduceThresholds(const PsyOutput& psy, float target, float pe);
 
@@ -94,7 +95,7 @@ private:
     int32_t overflowBits_ = 0;  // reservoir overflow the ceiling kept from being written
 
     AdjThrParams longParams_{}, shortParams_{};
-    float peMin_ = 0.0f, peMax_ = 0.0f, peOffset_ = 0.0f;
+    float peMin_ = 0.0f, peMax_ = 0.0f;
     int32_t modifyMinSnr_ = 0, startSfbLong_ = 0, startSfbShort_ = 0;
     float maxRed_ = 0.25f, startRatio_ = 10.0f, maxRatio_ = 1000.0f, redRatioFac_ = 0.0f, redOffs_ = 0.0f;
     float peLast_ = 0.0f;

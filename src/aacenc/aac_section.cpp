@@ -145,15 +145,6 @@ void AacCountBandBits(const int16_t* q, int width, int maxVal, int32_t bits[kAac
     if (maxVal <= kAacMaxQuant) bits[11] = CountBook11(q, width);
 }
 
-int32_t AacBandBitsInBook(const int16_t* q, int width, int book) {
-    if (book == 0) return 0;
-    int32_t bits[kAacNumBooks];
-    int maxVal = 0;
-    for (int i = 0; i < width; ++i) maxVal = std::max(maxVal, Abs(q[i]));
-    AacCountBandBits(q, width, maxVal, bits);
-    return bits[book];
-}
-
 int32_t AacBuildSections(const int16_t* quant, const int32_t* sfbOffset, const int32_t* sfbMaxVal, int sfbCnt,
                          int sfbPerGroup, int maxSfb, bool isShort, AacSectionData* out) {
     out->isShort = isShort ? 1 : 0;

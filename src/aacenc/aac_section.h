@@ -56,9 +56,6 @@ int32_t AacBuildSections(const int16_t* quant, const int32_t* sfbOffset, const i
 // Also sets firstScf. A delta outside -60..60 costs kAacInvalidBits.
 int32_t AacScalefactorBits(AacSectionData* sections, const int32_t* sfbMaxVal, const int16_t* scfOffset);
 
-// Codeword bits of a band in one book (0 for book 0).
-int32_t AacBandBitsInBook(const int16_t* q, int width, int book);
-
 }  // namespace aurivane
 
 #endif
