@@ -120,6 +120,7 @@ int AacQuantiser::Estimate(const PsyOutput& psy, const AacBandInfo& bands, int16
         // Refinement by the band's distortion against its allowed noise.
         const float d0 = Distortion(x, p34, width, s, trial_);
         int best = s;
+        int lowest = s;  // lowest step whose distortion is known
         float bestD = d0;
         if (d0 > 1.25f * thr) {
             for (int k = 1; k <= 3 && bestD > 1.25f * thr && s + k <= kMaxStep; ++k) {
@@ -131,6 +132,7 @@ int AacQuantiser::Estimate(const PsyOutput& psy, const AacBandInfo& bands, int16
             }
             if (bestD > 1.25f * thr && s > minScf) {
                 const float d = Distortion(x, p34, width, s - 1, trial_);
+                lowest = s - 1;
                 if (d < bestD) {
                     bestD = d;
                     best = s - 1;
@@ -145,7 +147,7 @@ int AacQuantiser::Estimate(const PsyOutput& psy, const AacBandInfo& bands, int16
         scf[b] = best;
         distortion_[b] = bestD;
         minScf_[b] = minScf;
-        lowestTried_[b] = std::min(best, s);
+        lowestTried_[b] = lowest;
         peLines_[b] = 0.7f * bands.relevantLines[b];
         logRatio_[b] = std::log2(6.75f * psy.sfbEnergy[b] / bands.formFactor[b]);
         ++used;
