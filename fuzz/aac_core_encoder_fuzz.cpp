@@ -57,9 +57,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int frame = 0; frame < 64 && (frame == 0 || !in.Empty()); ++frame) {
         const int sbrBytes = static_cast<int>(in.Word() % 257);
         for (int i = 0; i < sbrBytes; ++i) payload[i] = static_cast<uint8_t>(in.Byte());
-        // PCM words, scaled by a per-frame gain byte so that quiet and loud input both occur.
-        const float gain = static_cast<float>(in.Byte() + 1) / 256.0f;
-        for (float& v : pcm) v = static_cast<float>(static_cast<int16_t>(in.Word())) * gain;
+        // PCM words, scaled by a per-frame gain byte so that quiet and loud
+        // input both occur; gain byte 0 takes raw float bits (NaN, infinities, huge values).
+        const uint32_t gainByte = in.Byte();
+        const float gain = static_cast<float>(gainByte) / 255.0f;
+        for (float& v : pcm) {
+            if (gainByte == 0) {
+                const uint32_t raw = in.Word() | (in.Word() << 16);
+                std::memcpy(&v, &raw, sizeof(v));
+            } else {
+                v = static_cast<float>(static_cast<int16_t>(in.Word())) * gain;
+            }
+        }
         int bytes = 0;
         if (AacCoreEncodeFrame(enc, pcm, 1, payload, sbrBytes, au, &bytes) != 0) std::abort();
         if (bytes <= 0 || bytes > limit) std::abort();

@@ -9,6 +9,8 @@
 #include "dsp/bit_buffer.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -21,6 +23,9 @@ constexpr int kWriterCapacity = 1536;
 constexpr int kDefaultFrameBytes = 768;  // 6144 bits
 constexpr int kSmallestCeiling = 64;     // holds the largest side information of an empty frame
 constexpr int kTnsMask = 3;              // TNS on long and short blocks
+// Input beyond 32 times full scale, or not finite, cannot be 16-bit audio;
+// bounding it keeps every energy and quantised value of the frame finite.
+constexpr float kInputLimit = 1048576.0f;
 
 bool RateHasCoreTables(int rate) {
     switch (rate) {
@@ -41,6 +46,7 @@ public:
     AacQuantiser quantiser;
     AacRateControl rate;
     AacCoreStats stats{};
+    float input[1024]{};
     PsyOutput psyOut{};
     AacFrameCoding coding{};
     BitBuffer bits{};
@@ -81,7 +87,11 @@ int AacCoreEncodeFrame(AacCoreEncoder* e, const float* samples, int stride, cons
     if (e == nullptr || samples == nullptr || out == nullptr || outBytes == nullptr) return -1;
     payloadBytes = sbrPayload == nullptr ? 0 : std::clamp(payloadBytes, 0, kMaxSbrPayload);
 
-    e->psy.Analyse(samples, stride, &e->psyOut);
+    for (int i = 0; i < 1024; ++i) {
+        const float v = samples[static_cast<std::ptrdiff_t>(i) * stride];
+        e->input[i] = std::isfinite(v) ? std::clamp(v, -kInputLimit, kInputLimit) : 0.0f;
+    }
+    e->psy.Analyse(e->input, 1, &e->psyOut);
     e->rate.FrameBudget();
     AacFrameCoding& c = e->coding;
     e->rate.CodeFrame(e->psyOut, payloadBytes, &e->quantiser, &c);

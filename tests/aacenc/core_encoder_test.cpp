@@ -31,7 +31,7 @@ struct Coded {
     AacCoreStats stats{};
 };
 
-int16_t Clamp16(float v) { return static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f)); }
+int16_t Clamp16(float v) { return std::isfinite(v) ? static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f)) : 0; }
 
 AacCoreConfig Config(int rate, int bitRate, int ceiling = 0, int bandwidth = 0) {
     AacCoreConfig c;
@@ -228,6 +228,19 @@ TEST(AacCoreEncoder, OpenRefusesWhatCannotBeCoded) {
     AacCoreClose(nullptr);
     ASSERT_EQ(AacCoreOpen(&enc, Config(11025, 44001)), 0);
     AacCoreClose(enc);
+}
+
+// Samples that cannot be audio (NaN, infinities, 1e30) still give frames
+// that parse, and the encoder recovers for the tone that follows.
+TEST(AacCoreEncoder, HostileSamplesStillCodeValidFrames) {
+    const Coded c = Encode(Config(22050, 32000), 24, [](int n, int rate) {
+        if (n >= 8 * 1024) return Tone(n, rate);
+        const float hostile[] = {std::nanf(""), INFINITY, -INFINITY, 1e30f, -1e30f, 40000.0f};
+        return hostile[(n / 7) % 6];
+    });
+    ExpectSoundStream(c, 768);
+    const std::size_t start = 12 * 1024, n = 8 * 1024;
+    EXPECT_GT(test::SnrDb(test::Pcm(c.input.data() + start, n), test::Pcm(c.output.data() + start, n)), 30.0);
 }
 
 // Two instances interleaved produce the same bytes as one alone.
