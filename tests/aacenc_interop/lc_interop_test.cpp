@@ -2,6 +2,7 @@
 // decoders and by what a listener gets, side by side with ffmpeg's encoder.
 #include "enc_harness.h"
 
+#include "aacenc/aac_psy_model.h"
 #include "aacinterop/aac_peers.h"
 #include "aacinterop/our_decoder.h"
 #include "sbrinterop/sbr_harness.h"
@@ -14,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <regex>
 
 namespace aurivane::enctest {
@@ -142,10 +144,39 @@ INSTANTIATE_TEST_SUITE_P(Ends, LcRate, ::testing::ValuesIn(RateCases()));
 // Ours and ffmpeg's native encoder at the same rate, channels and bitrate,
 // both decoded by ffmpeg and measured against the input.
 struct Measured {
-    double segSnr = 0, lsd = 0, bandwidth = 0, levelDiff = 0;
+    double segSnr = 0, lsd = 0, bandwidth = 0, levelDiff = 0, nmr = 0;
 };
 
-Measured MeasureDecoded(const std::vector<int16_t>& input, const std::string& aac, int rate, std::string* error) {
+// Noise-to-mask ratio in dB with our own psychoacoustic model: the coding
+// error's band energies over the input's masking thresholds, averaged
+// (linearly) over the bands where the input rises above its threshold, in
+// the frames where both the input and the error get long windows.
+double NoiseToMaskDb(const std::vector<int16_t>& ref, const std::vector<int16_t>& out, int rate, int bitrate) {
+    auto input = std::make_unique<AacPsyModel>(), error = std::make_unique<AacPsyModel>();
+    if (input->Open(rate, bitrate, 1, rate / 2, 3) != 0 || error->Open(rate, bitrate, 1, rate / 2, 3) != 0) return NAN;
+    auto a = std::make_unique<PsyOutput>(), b = std::make_unique<PsyOutput>();
+    std::vector<float> x(1024), e(1024);
+    double sum = 0;
+    long bands = 0;
+    for (std::size_t f = 0; (f + 1) * 1024 <= ref.size(); ++f) {
+        for (std::size_t i = 0; i < 1024; ++i) {
+            x[i] = ref[f * 1024 + i];
+            e[i] = float(out[f * 1024 + i]) - float(ref[f * 1024 + i]);
+        }
+        input->Analyse(x.data(), 1, a.get());
+        error->Analyse(e.data(), 1, b.get());
+        if (a->windowSequence == kAacShortWindow || b->windowSequence == kAacShortWindow) continue;
+        for (int band = 0; band < a->sfbCnt && band < b->sfbCnt; ++band) {
+            if (a->sfbThreshold[band] <= 0 || a->sfbEnergy[band] <= a->sfbThreshold[band]) continue;
+            sum += std::max(double(b->sfbEnergy[band]), 1e-9) / a->sfbThreshold[band];
+            ++bands;
+        }
+    }
+    return bands ? 10 * std::log10(sum / double(bands)) : NAN;
+}
+
+Measured MeasureDecoded(const std::vector<int16_t>& input, const std::string& aac, int rate, int bitrate,
+                        std::string* error) {
     Measured m;
     PeerPcm d;
     if (!FfmpegDecodeQuiet(aac, 1, &d, error)) return m;
@@ -161,6 +192,7 @@ Measured MeasureDecoded(const std::vector<int16_t>& input, const std::string& aa
     m.lsd = test::LogSpectralDistanceDb(ref, out);
     m.bandwidth = BandwidthHz(out, rate);
     m.levelDiff = test::LevelDifferenceDb(ref, out);
+    m.nmr = NoiseToMaskDb(ref, out, rate, bitrate);
     return m;
 }
 
@@ -179,16 +211,17 @@ TEST_P(LcQuality, SideBySideWithFfmpeg) {
     ASSERT_TRUE(RunCli("encode --codec aac-lc --bitrate " + std::to_string(c.bitrate) + " " + Quote(wav) + " " +
                            Quote(stem + "_ours.aac"), &summary, &error)) << error;
     ASSERT_TRUE(FfmpegEncodeAac(wav, stem + "_ffmpeg.aac", c.bitrate, &error)) << error;
-    const Measured ours = MeasureDecoded(input.samples, stem + "_ours.aac", c.rate, &error);
+    const Measured ours = MeasureDecoded(input.samples, stem + "_ours.aac", c.rate, c.bitrate, &error);
     ASSERT_TRUE(error.empty()) << error;
-    const Measured peer = MeasureDecoded(input.samples, stem + "_ffmpeg.aac", c.rate, &error);
+    const Measured peer = MeasureDecoded(input.samples, stem + "_ffmpeg.aac", c.rate, c.bitrate, &error);
     ASSERT_TRUE(error.empty()) << error;
     char row[200];
-    std::snprintf(row, sizeof row, "%-7s %6d %6d | %6.2f %6.2f | %5.2f %5.2f | %6.0f %6.0f | %+5.2f %+5.2f", c.kind,
+    std::snprintf(row, sizeof row,
+                  "%-7s %6d %6d | %6.2f %6.2f | %5.2f %5.2f | %6.0f %6.0f | %+6.2f %+6.2f | %+5.2f %+5.2f", c.kind,
                   c.rate, c.bitrate, ours.segSnr, peer.segSnr, ours.lsd, peer.lsd, ours.bandwidth, peer.bandwidth,
-                  ours.levelDiff, peer.levelDiff);
+                  ours.nmr, peer.nmr, ours.levelDiff, peer.levelDiff);
     AddTableRow("AAC-LC mono, ours | ffmpeg -c:a aac, both decoded by ffmpeg",
-                "item      rate   kbps | segSNR dB     | LSD dB      | bandwidth Hz  | level dB", row);
+                "item      rate   kbps | segSNR dB     | LSD dB      | bandwidth Hz  | NMR dB        | level dB", row);
     // A listener hears a level change of a decibel on a steady item.
     if (std::string(c.kind) != "clicks") {
         EXPECT_LT(std::fabs(ours.levelDiff), 1.0) << row;
