@@ -28,7 +28,9 @@ uint32_t SbrPayloadCrc(const uint8_t* data, int firstBit, int bitCount) {
 
 int32_t SbrEncoder::Open(const SbrEncoderSettings& s, int32_t* bandwidthHz) {
     open_ = false;
-    if (s.channels < 1 || s.channels > 2) return 1;
+    // Only the single-channel element is written (the PS down-mix is one
+    // channel), so a two-channel core would get a payload it cannot decode.
+    if (s.channels != 1) return 1;
     // A new stream starts from clean histories in every stage.
     for (SbrChannel& c : channel_) c = SbrChannel();
     BitBufferCreate(&bits_, payload_, kSbrMaxPayloadBytes);

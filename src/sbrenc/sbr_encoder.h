@@ -48,7 +48,8 @@ struct SbrChannel {
 class SbrEncoder {
 public:
     // 0 on success with the core bandwidth in Hz; 1 for settings the encoder
-    // cannot run (channels, start/stop bands, patching, PS mode).
+    // cannot run (a core of other than one channel, start/stop bands,
+    // patching, PS mode).
     int32_t Open(const SbrEncoderSettings& settings, int32_t* bandwidthHz);
     void Close() { open_ = false; }
     bool IsOpen() const { return open_; }
