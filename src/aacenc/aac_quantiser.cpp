@@ -30,7 +30,7 @@ AacQuantiser::AacQuantiser() {
     for (int q = 0; q < kPow43Size; ++q) pow43_[q] = static_cast<float>(std::pow(static_cast<double>(q), 4.0 / 3.0));
     for (int i = 0; i < kAacFrameLength; ++i) {
         pow34_[i] = 0.0f;
-        trial_[i] = 0;
+        absX_[i] = 0.0f;
     }
     for (float& m : maxAbs_) m = 0.0f;
 }
@@ -40,12 +40,12 @@ float AacQuantiser::StepFactor(int a) const {
     return pow2Int_[f] * pow2Frac_[a & 15];
 }
 
-float AacQuantiser::Pow43(int q) const {
-    return q < kPow43Size ? pow43_[q] : static_cast<float>(q) * std::cbrt(static_cast<float>(q));
-}
-
 void AacQuantiser::Prepare(const PsyOutput& psy) {
-    for (int i = 0; i < kAacFrameLength; ++i) pow34_[i] = std::sqrt(std::fabs(psy.spectrum[i]) * std::sqrt(std::fabs(psy.spectrum[i])));
+    for (int i = 0; i < kAacFrameLength; ++i) {
+        const float a = std::fabs(psy.spectrum[i]);
+        absX_[i] = a;
+        pow34_[i] = std::sqrt(a * std::sqrt(a));
+    }
     for (int b = 0; b < psy.sfbCnt; ++b) {
         float m = 0.0f;
         for (int i = psy.sfbOffset[b]; i < psy.sfbOffset[b + 1]; ++i) m = std::max(m, std::fabs(psy.spectrum[i]));
@@ -65,12 +65,16 @@ int32_t AacQuantiser::QuantiseBand(const float* pow34, int width, int a, int16_t
     return maxVal;
 }
 
-float AacQuantiser::Distortion(const float* x, const float* pow34, int width, int s, int16_t* q) const {
-    QuantiseBand(pow34, width, s, q);
+float AacQuantiser::Distortion(const float* absX, const float* pow34, int width, int s) const {
+    // Quantise and reconstruct in one pass; magnitudes past the table are
+    // past 8191 too, which the budget loop refuses anyway.
+    const float factor = StepFactor(s);
     const float step = std::exp2(0.25f * static_cast<float>(s));
+    constexpr float kLast = static_cast<float>(kPow43Size - 1);
     float d = 0.0f;
     for (int i = 0; i < width; ++i) {
-        const float e = std::fabs(x[i]) - step * Pow43(q[i]);
+        const int q = static_cast<int>(std::min(pow34[i] * factor + kRounding, kLast));
+        const float e = absX[i] - step * pow43_[q];
         d += e * e;
     }
     return d;
@@ -108,7 +112,7 @@ int AacQuantiser::Estimate(const PsyOutput& psy, const AacBandInfo& bands, int16
         if (maxAbs_[b] <= 0.0f || !(psy.sfbEnergy[b] > thr)) continue;
         const int start = psy.sfbOffset[b];
         const int width = psy.sfbOffset[b + 1] - start;
-        const float* x = psy.spectrum + start;
+        const float* x = absX_ + start;
         const float* p34 = pow34_ + start;
         int s = static_cast<int>(
             std::floor(8.8585f * (std::log10(6.75f * thr + 1e-30f) - std::log10(bands.formFactor[b]))));
@@ -118,20 +122,20 @@ int AacQuantiser::Estimate(const PsyOutput& psy, const AacBandInfo& bands, int16
         s = std::clamp(std::max(s, minScf), kMinStep, kMaxStep);
 
         // Refinement by the band's distortion against its allowed noise.
-        const float d0 = Distortion(x, p34, width, s, trial_);
+        const float d0 = Distortion(x, p34, width, s);
         int best = s;
         int lowest = s;  // lowest step whose distortion is known
         float bestD = d0;
         if (d0 > 1.25f * thr) {
             for (int k = 1; k <= 3 && bestD > 1.25f * thr && s + k <= kMaxStep; ++k) {
-                const float d = Distortion(x, p34, width, s + k, trial_);
+                const float d = Distortion(x, p34, width, s + k);
                 if (d < bestD) {
                     bestD = d;
                     best = s + k;
                 }
             }
             if (bestD > 1.25f * thr && s > minScf) {
-                const float d = Distortion(x, p34, width, s - 1, trial_);
+                const float d = Distortion(x, p34, width, s - 1);
                 lowest = s - 1;
                 if (d < bestD) {
                     bestD = d;
@@ -141,7 +145,7 @@ int AacQuantiser::Estimate(const PsyOutput& psy, const AacBandInfo& bands, int16
         } else {
             const float allowance = std::min(thr, 1.25f * d0);
             for (int k = 1; k <= 3 && s + k <= kMaxStep; ++k) {
-                if (Distortion(x, p34, width, s + k, trial_) < allowance) best = s + k;
+                if (Distortion(x, p34, width, s + k) < allowance) best = s + k;
             }
         }
         scf[b] = best;
@@ -192,7 +196,7 @@ int AacQuantiser::Estimate(const PsyOutput& psy, const AacBandInfo& bands, int16
 
 float AacQuantiser::BandDistortion(const PsyOutput& psy, int band, int s) {
     const int start = psy.sfbOffset[band];
-    return Distortion(psy.spectrum + start, pow34_ + start, psy.sfbOffset[band + 1] - start, s, trial_);
+    return Distortion(absX_ + start, pow34_ + start, psy.sfbOffset[band + 1] - start, s);
 }
 
 float AacQuantiser::PeAt(int band, int s) const {

@@ -44,9 +44,8 @@ public:
 private:
     // Quantises `width` lines at step a; returns the largest magnitude.
     int32_t QuantiseBand(const float* pow34, int width, int a, int16_t* q) const;
-    // Sum of (|x| - 2^(s/4) q^(4/3))^2 at step s; the quantised values land in q.
-    float Distortion(const float* x, const float* pow34, int width, int s, int16_t* q) const;
-    float Pow43(int q) const;
+    // Sum of (|x| - 2^(s/4) q^(4/3))^2 with q quantised at step s.
+    float Distortion(const float* absX, const float* pow34, int width, int s) const;
     // Scalefactor smoothing: single-band assimilation, then run assimilation.
     void Smooth(const PsyOutput& psy, const AacBandInfo& bands, int* scf);
     void AssimilateSingleBands(const PsyOutput& psy, int* scf);
@@ -63,7 +62,7 @@ private:
     float pow43_[kPow43Size];
     float pow34_[kAacFrameLength];
     float maxAbs_[kAacMaxGroupedBands];
-    int16_t trial_[kAacFrameLength];  // scratch of distortion trials
+    float absX_[kAacFrameLength];
     // Per band state of the smoothing.
     float distortion_[kAacMaxGroupedBands];
     int minScf_[kAacMaxGroupedBands];
