@@ -102,8 +102,8 @@ TEST_P(LcRate, PayloadRateKeepsToTheReservoir) {
     std::string error;
     const std::string wav = MakeItem(c.kind, c.rate, 1, 10.0, &error);
     ASSERT_FALSE(wav.empty()) << error;
-    const std::string aac =
-        WorkFile("lc_rate_" + std::to_string(c.rate) + "_" + std::to_string(c.bitrate) + ".aac");
+    const std::string aac = WorkFile("lc_rate_" + std::string(c.kind) + "_" + std::to_string(c.rate) + "_" +
+                                     std::to_string(c.bitrate) + ".aac");
     std::string summary;
     ASSERT_TRUE(RunCli("encode --codec aac-lc --bitrate " + std::to_string(c.bitrate) + " " + Quote(wav) + " " +
                            Quote(aac), &summary, &error)) << error;
