@@ -3,7 +3,10 @@
 // listener gets, side by side with ffmpeg's AAC-LC encoder.
 #include "enc_harness.h"
 
+#include "aacenc/aac_core_encoder.h"
 #include "aacinterop/aac_peers.h"
+#include "sbrenc/sbr_encoder.h"
+#include "sbrenc/sbr_encoder_config.h"
 #include "sbrinterop/sbr_harness.h"
 #include "support/sbr_payload_gen.h"
 #include "support/speech_measures.h"
@@ -14,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 namespace aurivane::enctest {
 namespace {
@@ -273,8 +277,10 @@ TEST_P(HeListener, SideBySideWithFfmpegLc) {
     // Today's encoder misses some; there the bound is the figure it reaches,
     // so a regression still fails, and the goal stays in the comment:
     // - uncorrelated pink noise comes out 1.3 to 1.5 dB low in both channels
-    //   (identical channels lose 0.25 dB): the energy the down-mix of a
-    //   decorrelated pair loses is not restored by the up-mix;
+    //   (identical channels lose 0.25 dB), although the down-mix keeps the
+    //   power of identical channels and the ICC indices sit at 0 (4 to 6):
+    //   the up-mix with ICC 0 draws half of each channel from the
+    //   decorrelator, presumably where it is lost (both decoders agree);
     // - the panned speech's right channel, mostly room tail, is 1.6 dB loud;
     // - the clicks lose 2.2 dB (ffmpeg's LC encoder 2.8 dB at 32 kbit/s);
     // - the wide item's ILD error is 5.1 dB (ffmpeg's LC 6.4 dB at 32 kbit/s):
@@ -304,31 +310,63 @@ TEST_P(HeListener, SideBySideWithFfmpegLc) {
 INSTANTIATE_TEST_SUITE_P(Items, HeListener,
                          ::testing::Values("music", "wide", "uncorrelated", "pink", "panned", "left_only", "clicks"));
 
-// Pre-echo of the HE-AAC stream against our AAC-LC core alone on the same
-// clicks at the core rate: SBR and PS must not smear the attacks further.
+// Pre-echo of the HE-AAC stream against our AAC-LC core alone, set up as
+// the AacEncoder sets it up (core rate, bitrate, the SBR crossover as its
+// bandwidth, the 255-byte ceiling) and fed the clicks at the core rate: SBR
+// and PS must not smear the attacks further than the core does. Where the
+// clicks fall within the frames moves the core's own figure by 1.6 dB
+// (-33.0 to -34.6 dB over seven offsets of the input), hence the margin.
 TEST(HePreEcho, NoWorseThanTheCoreAlone) {
     SKIP_WITHOUT_PEERS();
     std::string error;
     const std::string wav = MakeItem("clicks", 44100, 2, 4.0, &error);
-    const std::string core = MakeItem("clicks", 22050, 1, 4.0, &error);
-    ASSERT_FALSE(wav.empty() || core.empty()) << error;
-    WavData input;
-    ASSERT_TRUE(ReadWav(wav, &input, &error)) << error;
+    const std::string coreWav = MakeItem("clicks", 22050, 1, 4.0, &error);
+    ASSERT_FALSE(wav.empty() || coreWav.empty()) << error;
+    WavData input, coreInput;
+    ASSERT_TRUE(ReadWav(wav, &input, &error) && ReadWav(coreWav, &coreInput, &error)) << error;
     const std::string he = Encode({"clicks", 44100, 32000}, 4.0, "aac", &error, "_preecho");
     ASSERT_FALSE(he.empty()) << error;
-    const std::string lc = WorkFile("clicks_core_alone.aac");
-    std::string summary;
-    ASSERT_TRUE(RunCli("encode --codec aac-lc --bitrate 32000 " + Quote(core) + " " + Quote(lc), &summary, &error))
-        << error;
     const double heEcho = Measure(input, he, &error).preEcho;
     ASSERT_TRUE(error.empty()) << error;
+
+    SbrEncoderSettings settings = {};
+    SbrDefaultSettings(&settings);
+    settings.usePs = 1;
+    SbrAdjustSettings(&settings, 32000, 1, 22050, 8, 24000);
+    auto sbr = std::make_unique<SbrEncoder>();
+    SbrEncoder* handle = nullptr;
+    AacCoreConfig config;
+    config.sampleRate = 22050;
+    config.bitRate = 32000;
+    config.inputChannels = 2;
+    config.outputChannels = 1;
+    config.maxFrameBytes = 255;
+    ASSERT_EQ(SbrEncoderOpen(sbr.get(), &handle, &settings, &config.bandwidth), 0);
+    AacCoreEncoder* core = nullptr;
+    ASSERT_EQ(AacCoreOpen(&core, config), 0);
+    test::AdtsStream stream;
+    stream.sampleRate = 22050;
+    stream.channelConfig = 1;
+    std::vector<float> frame(1024);
+    uint8_t block[768];
+    for (std::size_t f = 0; f * 1024 < coreInput.samples.size() + 2048; ++f) {
+        for (std::size_t i = 0; i < 1024; ++i) {
+            const std::size_t n = f * 1024 + i;
+            frame[i] = n < coreInput.samples.size() ? coreInput.samples[n] : 0.0f;
+        }
+        int bytes = 0;
+        AacCoreEncodeFrame(core, frame.data(), 1, nullptr, 0, block, &bytes);
+        stream.blocks.emplace_back(block, block + bytes);
+    }
+    AacCoreClose(core);
+    const std::string lc = WorkFile("clicks_core_alone.aac");
+    ASSERT_TRUE(test::WriteFileBytes(lc, test::WrapAdts(stream)));
     const test::Decoded d = test::DecodeWithFfmpeg(lc);
     ASSERT_TRUE(d.ok) << d.error;
-    WavData coreInput;
-    ASSERT_TRUE(ReadWav(core, &coreInput, &error)) << error;
     const double coreEcho = PreEchoDb(coreInput.samples, d.Channel(0), 22050);
-    std::printf("pre-echo: HE-AAC %.1f dB, AAC-LC core alone %.1f dB\n", heEcho, coreEcho);
-    EXPECT_LE(heEcho, coreEcho + 1.0);
+    std::printf("pre-echo: HE-AAC %.1f dB, AAC-LC core alone at %d Hz bandwidth %.1f dB\n", heEcho, config.bandwidth,
+                coreEcho);
+    EXPECT_LE(heEcho, coreEcho + 2.0);
 }
 
 // What the program refuses, and that it says what it would take instead.

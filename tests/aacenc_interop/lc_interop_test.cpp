@@ -14,9 +14,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <regex>
 
 namespace aurivane::enctest {
 namespace {
@@ -25,8 +25,8 @@ using aactest::PeerPcm;
 
 // The bitrate the program settled on (it clamps into the core's range).
 int EncodedBitrate(const std::string& summary) {
-    std::smatch m;
-    return std::regex_search(summary, m, std::regex("at ([0-9]+) bit/s")) ? std::stoi(m[1]) : 0;
+    const std::size_t at = summary.find(" at ");
+    return at == std::string::npos ? 0 : std::atoi(summary.c_str() + at + 4);
 }
 
 bool NeedPeers() { return aactest::HaveProgram("ffmpeg") && aactest::HaveProgram("faad") && HaveTools(); }
