@@ -213,16 +213,19 @@ int EncodeAacLc(const EncodeArgs& a) {
     // One frame of zeros beyond the last whole one flushes the transform's
     // look-ahead, so the end of the input is in the stream.
     const std::size_t frames = (wav.samples.size() + kCoreFrame - 1) / kCoreFrame + 1;
-    std::vector<float> pcm(frames * kCoreFrame, 0.0f);
-    std::copy(wav.samples.begin(), wav.samples.end(), pcm.begin());
+    std::vector<float> pcm(kCoreFrame);
     std::vector<uint8_t> block(6144 / 8 + 64);
     std::vector<uint8_t> adts;
     adts.reserve(frames * static_cast<std::size_t>(bitrate / 8 * kCoreFrame / rate + kAdtsHeaderBytes + 16));
     const int samplingIndex = AdtsSamplingIndex(rate);
     std::size_t units = 0, payload = 0, largest = 0;
     for (std::size_t f = 0; f < frames; ++f) {
+        for (std::size_t i = 0; i < kCoreFrame; ++i) {
+            const std::size_t n = f * kCoreFrame + i;
+            pcm[i] = n < wav.samples.size() ? wav.samples[n] : 0.0f;
+        }
         int bytes = 0;
-        AacCoreEncodeFrame(core, pcm.data() + f * kCoreFrame, 1, nullptr, 0, block.data(), &bytes);
+        AacCoreEncodeFrame(core, pcm.data(), 1, nullptr, 0, block.data(), &bytes);
         if (bytes <= 0) continue;
         AppendAdtsFrame(samplingIndex, 1, block.data(), static_cast<std::size_t>(bytes), &adts);
         ++units;
@@ -321,17 +324,17 @@ int EncodeHeAac(const EncodeArgs& a) {
                      wav.channels, wav.channels == 1 ? "" : "s", a.bitrate);
         return 1;
     }
-    // Whole frames of 2048 sample periods, the last one padded with zeros,
-    // plus two silent frames that flush the QMF banks and the core's
-    // look-ahead; fed in calls of 16 frames.
+    // The input in calls of 16 frames (the object carries what does not
+    // fill a frame over to the next call), then zeros up to a whole frame
+    // and two silent frames that flush the QMF banks and the core's
+    // look-ahead.
     const std::size_t frameValues = 2048u * static_cast<std::size_t>(wav.channels);
-    const std::size_t frames = (wav.samples.size() + frameValues - 1) / frameValues + 2;
-    std::vector<int16_t> pcm(frames * frameValues, 0);
-    std::copy(wav.samples.begin(), wav.samples.end(), pcm.begin());
-    for (std::size_t f = 0; f < frames; f += 16) {
-        const std::size_t n = std::min<std::size_t>(16, frames - f);
-        encoder->Process(pcm.data() + f * frameValues, static_cast<uint32_t>(n * frameValues * 2));
+    for (std::size_t at = 0; at < wav.samples.size(); at += 16 * frameValues) {
+        const std::size_t n = std::min(16 * frameValues, wav.samples.size() - at);
+        encoder->Process(wav.samples.data() + at, static_cast<uint32_t>(n * 2));
     }
+    const std::vector<int16_t> tail((frameValues - wav.samples.size() % frameValues) % frameValues + 2 * frameValues, 0);
+    encoder->Process(tail.data(), static_cast<uint32_t>(tail.size() * 2));
     // The statically linked program may look past the object's interface.
     const AacCoreStats* coreStats = static_cast<const AacEncoderFilter*>(object)->CoreStats();
     const AacCoreStats stats = coreStats != nullptr ? *coreStats : AacCoreStats{};
