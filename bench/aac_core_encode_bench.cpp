@@ -81,15 +81,24 @@ void Encode(benchmark::State& state, const std::vector<float>& signal) {
         benchmark::DoNotOptimize(bytes);
         pos += 1024;
     }
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    state.counters["realtime"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * 1024.0 / kRate, benchmark::Counter::kIsRate);
+    const double frames = static_cast<double>(state.iterations());
+    state.counters["frames/s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    state.counters["realtime"] = benchmark::Counter(frames * 1024.0 / kRate, benchmark::Counter::kIsRate);
     aurivane::AacCoreClose(enc);
 }
 
-void BM_CoreEncodeSpeech(benchmark::State& s) { static const auto x = Speech(); Encode(s, x); }
-void BM_CoreEncodeMusic(benchmark::State& s) { static const auto x = Music(); Encode(s, x); }
-void BM_CoreEncodeNoise(benchmark::State& s) { static const auto x = Noise(); Encode(s, x); }
+void BM_CoreEncodeSpeech(benchmark::State& s) {
+    static const std::vector<float> input = Speech();
+    Encode(s, input);
+}
+void BM_CoreEncodeMusic(benchmark::State& s) {
+    static const std::vector<float> input = Music();
+    Encode(s, input);
+}
+void BM_CoreEncodeNoise(benchmark::State& s) {
+    static const std::vector<float> input = Noise();
+    Encode(s, input);
+}
 BENCHMARK(BM_CoreEncodeSpeech);
 BENCHMARK(BM_CoreEncodeMusic);
 BENCHMARK(BM_CoreEncodeNoise);

@@ -94,8 +94,9 @@ float AacRateControl::BitResFactor(float pe, bool isShort, float avgBits) {
     const float pex = std::clamp(pe, peMin_, peMax_);
     const float bitSave = p.maxBitSave - (p.maxBitSave - p.minBitSave) / (p.clipSaveHigh - p.clipSaveLow) *
                                              (std::clamp(fillLevel, p.clipSaveLow, p.clipSaveHigh) - p.clipSaveLow);
-    const float bitSpend = p.minBitSpend + (p.maxBitSpend - p.minBitSpend) / (p.clipSpendHigh - p.clipSpendLow) *
-                                               (std::clamp(fillLevel, p.clipSpendLow, p.clipSpendHigh) - p.clipSpendLow);
+    const float spendLevel = std::clamp(fillLevel, p.clipSpendLow, p.clipSpendHigh) - p.clipSpendLow;
+    const float bitSpend =
+        p.minBitSpend + (p.maxBitSpend - p.minBitSpend) / (p.clipSpendHigh - p.clipSpendLow) * spendLevel;
     const float span = peMax_ - peMin_;
     float factor = 1.0f - bitSave + (span > 0.0f ? (bitSpend + bitSave) / span * (pex - peMin_) : 0.0f);
     factor = std::min(factor, static_cast<float>(bitResLevel_) / std::max(avgBits, 1.0f) + 0.7f);
@@ -169,7 +170,8 @@ void AacRateControl::ReduceThresholds(const PsyOutput& psy, float target, float 
     avgEn /= static_cast<float>(std::max(n, 1));
     for (int b = 0; b < n; ++b) {
         if (startRatio_ * psy.sfbEnergy[b] < avgEn) {
-            const float red = redOffs_ + redRatioFac_ * 10.0f * std::log10((avgEn + kEpsilon) / (psy.sfbEnergy[b] + kEpsilon));
+            const float ratioDb = 10.0f * std::log10((avgEn + kEpsilon) / (psy.sfbEnergy[b] + kEpsilon));
+            const float red = redOffs_ + redRatioFac_ * ratioDb;
             minSnr_[b] = std::min(std::pow(minSnr_[b], std::max(red, maxRed_)), 0.8f);
         }
     }

@@ -65,10 +65,12 @@ void RoundTrip(Frame& f, int sbrBytes, int fillRequest) {
     PsyOutput& p = f.psy;
     for (int b = 0; b < p.sfbCnt; ++b) {
         f.maxVal[b] = 0;
-        for (int i = p.sfbOffset[b]; i < p.sfbOffset[b + 1]; ++i) f.maxVal[b] = std::max<int>(f.maxVal[b], std::abs(f.quant[i]));
+        for (int i = p.sfbOffset[b]; i < p.sfbOffset[b + 1]; ++i)
+            f.maxVal[b] = std::max<int>(f.maxVal[b], std::abs(f.quant[i]));
     }
     const bool isShort = p.windowSequence == kAacShortWindow;
-    int32_t dyn = AacBuildSections(f.quant, p.sfbOffset, f.maxVal, p.sfbCnt, p.sfbPerGroup, p.maxSfb, isShort, &f.sections);
+    int32_t dyn =
+        AacBuildSections(f.quant, p.sfbOffset, f.maxVal, p.sfbCnt, p.sfbPerGroup, p.maxSfb, isShort, &f.sections);
     dyn += AacScalefactorBits(&f.sections, f.maxVal, f.offset);
     const int32_t used = 3 + AacStaticBits(p) + dyn + AacSbrPayloadBits(sbrBytes);
     int32_t fill = 0, align = 0;

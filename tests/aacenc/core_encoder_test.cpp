@@ -184,7 +184,8 @@ TEST(AacCoreEncoder, MeanRateMeetsTarget) {
             for (const Signal& signal : {Signal(WhiteNoise), Signal(Music)}) {
                 SCOPED_TRACE(testing::Message() << rate << " Hz " << bitRate << " bit/s");
                 const double seconds = std::max(10.0, 6144.0 / (0.007 * bitRate));
-                const Coded c = Encode(Config(rate, bitRate, 0, rate / 4), static_cast<int>(seconds * rate / 1024), signal);
+                const int frames = static_cast<int>(seconds * rate / 1024);
+                const Coded c = Encode(Config(rate, bitRate, 0, rate / 4), frames, signal);
                 ExpectSoundStream(c, 768);
                 const double mean = 8.0 * static_cast<double>(c.stats.bytes) * rate / (1024.0 * c.stats.frames);
                 EXPECT_NEAR(mean, bitRate, 0.01 * bitRate);
