@@ -325,10 +325,12 @@ void AacRateControl::CodeFrame(const PsyOutput& psy, int32_t sbrBytes, AacQuanti
     out->sbrBytes = sbrBytes;
     out->ancillaryBits = AacSbrPayloadBits(sbrBytes);
     if (out->staticBits + out->ancillaryBits + leastDynamic + 8 > available && sbrBytes > 0) {
+        // Neither the reservoir nor the ceiling can carry this payload: the
+        // frame goes without it rather than above its bounds.
         out->sbrBytes = 0;
         out->ancillaryBits = 0;
         out->sbrDropped = 1;
-        out->ceilingHit = 1;
+        out->ceilingHit = available < elementAverageBits_ + bitResLevel_ ? 1 : 0;
     }
 
     // Form factors and relevant lines of the bands above their threshold.
