@@ -68,6 +68,7 @@ int32_t AacEncoderFilter::Open(const WAVEFORMATEX* format, int32_t bitrate) {
     }
     format_ = *format;
     bitrate_ = bitrate;
+    delayedBytes_ = -1;
     frameBytes_ = static_cast<uint32_t>(kFramePeriods) * format->nChannels * 2;
     pendingBytes_ = 0;
     opened_ = 1;
@@ -88,8 +89,14 @@ void AacEncoderFilter::EncodeFrame(const uint8_t* pcm) {
     }
     int32_t payloadBytes = 0;
     SbrEncoderEncodeFrame(sbr_, input_, coreSamples_, 1, &payloadBytes, sbrPayload_);
+    if (delayedBytes_ < 0) {
+        std::memcpy(delayedPayload_, sbrPayload_, static_cast<size_t>(payloadBytes));
+        delayedBytes_ = payloadBytes;
+    }
     int unitBytes = 0;
-    AacCoreEncodeFrame(core_, coreSamples_, 1, sbrPayload_, payloadBytes, unit_, &unitBytes);
+    AacCoreEncodeFrame(core_, coreSamples_, 1, delayedPayload_, delayedBytes_, unit_, &unitBytes);
+    std::memcpy(delayedPayload_, sbrPayload_, static_cast<size_t>(payloadBytes));
+    delayedBytes_ = payloadBytes;
     // The core's ceiling keeps every unit within one length byte.
     if (unitBytes <= 0 || unitBytes > kMaxAccessUnitBytes) return;
     if (streamLength_ + 1 + static_cast<uint32_t>(unitBytes) > kStreamBytes) {

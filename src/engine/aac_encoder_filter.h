@@ -57,6 +57,13 @@ private:
     float input_[2 * kFramePeriods] = {};
     float coreSamples_[kFramePeriods / 2] = {};
     uint8_t sbrPayload_[kSbrMaxPayloadBytes] = {};
+    // The previous frame's payload: the core's MDCT lags its input by 1600
+    // core samples, so the SBR data of frame k describe the audio that the
+    // decoder reconstructs from the next access unit. The first unit repeats
+    // frame 0's self-contained (header, frequency-delta) payload, so that
+    // decoders find SBR and PS from the start. -1: no frame yet.
+    uint8_t delayedPayload_[kSbrMaxPayloadBytes] = {};
+    int32_t delayedBytes_ = -1;
     uint8_t unit_[768] = {};  // the core's own ceiling; ours is kMaxAccessUnitBytes
     uint8_t pending_[4 * kFramePeriods] = {};
     uint8_t stream_[kStreamBytes] = {};
