@@ -29,10 +29,23 @@ constexpr int kRealCoherenceBands20 = 12;
 
 constexpr float kEpsilon = 0.0001f;
 
-// Decision thresholds halfway between the quantiser's reconstruction
-// points: IID in log2 of the amplitude ratio, ICC as sqrt((1 - rho) / 2).
-constexpr float kIidThresholds[7] = {0.1661f, 0.4983f, 0.9135f, 1.4118f, 1.9932f, 2.6576f, 3.5711f};
+// ICC decision thresholds halfway between the quantiser's reconstruction
+// points, as sqrt((1 - rho) / 2).
 constexpr float kIccThresholds[7] = {0.0889f, 0.2298f, 0.36425f, 0.5045f, 0.6351f, 0.7996f, 0.94565f};
+
+// IID is measured as log2 of the amplitude ratio; the grid is in dB.
+constexpr float kDbPerLog2 = 6.0205999f;
+
+// The nearest step of the fine IID grid (iid_mode 3 to 5: -50..50 dB in 31
+// steps), as an index -15..15. The default grid's 7 and 10 dB steps would
+// narrow an 8 dB pan to 7 dB, and its 25 dB end caps a hard pan well short
+// of what a listener hears as one-sided.
+int NearestIidStep(float db) {
+    int best = 0;
+    for (int i = 1; i < 31; ++i)
+        if (std::fabs(kPsIidFineDb[i] - db) < std::fabs(kPsIidFineDb[best] - db)) best = i;
+    return best - 15;
+}
 
 int Count(const float* thresholds, float v) {
     int n = 0;
@@ -64,6 +77,8 @@ int PsEncoder::Open(int psMode) {
     std::memset(smP1_, 0, sizeof(smP1_));
     std::memset(smX_, 0, sizeof(smX_));
     std::memset(antiPhase_, 0, sizeof(antiPhase_));
+    std::memset(smO_, 0, sizeof(smO_));
+    std::memset(smT_, 0, sizeof(smT_));
     for (float& v : icc_) v = -1.0f;
     std::memset(iidIndex_, 0, sizeof(iidIndex_));
     std::memset(iccIndex_, 0, sizeof(iccIndex_));
@@ -129,6 +144,19 @@ void PsEncoder::UpdateAntiPhase(int band, float p0, float p1, float cross) {
     if (smX_[band] > -0.3f * norm) antiPhase_[band] = false;
 }
 
+// The down-mix gain of one bin from its powers smoothed over about 10
+// slots. A gain taken slot by slot keeps each bin's power, but for weakly
+// correlated channels it jumps from slot to slot and bin to bin, so the
+// overlapping hybrid and QMF synthesis filters add the bins' skirts
+// incoherently and the core signal comes out low (0.4 dB on uncorrelated
+// pink noise); a slowly moving gain keeps neighbouring bins coherent.
+float PsEncoder::SmoothedGain(int bin, float o, float t) {
+    constexpr float kAlpha = 0.1f;
+    smO_[bin] += kAlpha * (o - smO_[bin]);
+    smT_[bin] += kAlpha * (t - smT_[bin]);
+    return DownmixGain(smO_[bin], smT_[bin]);
+}
+
 // Both channels' powers and cross power per bin serve the parameter
 // accumulators and the down-mix gain alike.
 void PsEncoder::AccumulateAndDownmix(int slot, SbrQmfFrame* ch0) {
@@ -156,7 +184,7 @@ void PsEncoder::AccumulateAndDownmix(int slot, SbrQmfFrame* ch0) {
         for (int j = 0; j < 2; ++j) {
             const int s = kSubBandPairs[b][j];
             const float o = 0.5f * (pl[s] + pr[s]) + kEpsilon;
-            const float g = DownmixGain(o, o + sign * cr[s]);
+            const float g = SmoothedGain(s, o, o + sign * cr[s]);
             const int band = s < 8 ? 0 : (s < 12 ? 1 : 2);
             outRe[band] += g * (subRe_[0][s] + sign * subRe_[1][s]);
             outIm[band] += g * (subIm_[0][s] + sign * subIm_[1][s]);
@@ -184,7 +212,7 @@ void PsEncoder::AccumulateAndDownmix(int slot, SbrQmfFrame* ch0) {
         UpdateAntiPhase(b, a0, a1, xr);
         const float sign = antiPhase_[b] ? -1.0f : 1.0f;
         const float o = 0.5f * (a0 + a1) + kEpsilon;
-        const float g = DownmixGain(o, o + sign * xr);
+        const float g = SmoothedGain(kSubBands + b - 8, o, o + sign * xr);
         for (int k = lo; k < hi; ++k) {
             outRe[k] = g * (lr[k] + sign * rr[k]);
             outIm[k] = g * (li[k] + sign * ri[k]);
@@ -212,8 +240,7 @@ void PsEncoder::Estimate() {
 
 void PsEncoder::Quantise() {
     for (int b = 0; b < numBands_; ++b) {
-        const int n = std::fabs(iid_[b]) > kIidThresholds[0] ? Count(kIidThresholds, std::fabs(iid_[b])) : 0;
-        iidIndex_[b] = iid_[b] < 0.0f ? -n : n;
+        iidIndex_[b] = NearestIidStep(kDbPerLog2 * iid_[b]);
         iccIndex_[b] = icc_[b] > kIccThresholds[0] ? Count(kIccThresholds, icc_[b]) : 0;
     }
 }
@@ -237,12 +264,13 @@ void PsEncoder::WriteBits(bool sbrHeaderSent) {
         changed |= iidIndex_[b] != prevIid_[b] || iccIndex_[b] != prevIcc_[b];
     }
     const bool header = firstFrame_ || sbrHeaderSent || iidEnable != prevIidEnable_ || iccEnable != prevIccEnable_;
-    // iid_mode / icc_mode 0 and 1: 10 and 20 bands, coarse IID grid.
+    // icc_mode 0 and 1: 10 and 20 bands with mixing procedure A; iid_mode 3
+    // and 4: the same bands on the fine IID grid.
     const int mode = numBands_ == 20 ? 1 : 0;
     Put(header, 1);
     if (header) {
         Put(iidEnable, 1);
-        if (iidEnable) Put(mode, 3);
+        if (iidEnable) Put(mode + 3, 3);
         Put(iccEnable, 1);
         if (iccEnable) Put(mode, 3);
         Put(0, 1);  // enable_ext
@@ -257,8 +285,8 @@ void PsEncoder::WriteBits(bool sbrHeaderSent) {
             if (!enable) continue;
             const int* index = p == 0 ? iidIndex_ : iccIndex_;
             const int* prev = p == 0 ? prevIid_ : prevIcc_;
-            const HuffmanBook& df = kPsHuffmanBooks[p == 0 ? kPsBookIidDf : kPsBookIccDf];
-            const HuffmanBook& dt = kPsHuffmanBooks[p == 0 ? kPsBookIidDt : kPsBookIccDt];
+            const HuffmanBook& df = kPsHuffmanBooks[p == 0 ? kPsBookIidFineDf : kPsBookIccDf];
+            const HuffmanBook& dt = kPsHuffmanBooks[p == 0 ? kPsBookIidFineDt : kPsBookIccDt];
             int costF = 0, costT = 0;
             for (int b = 0; b < numBands_; ++b) {
                 costF += CodeLength(df, index[b] - (b ? index[b - 1] : 0));

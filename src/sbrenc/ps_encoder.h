@@ -41,6 +41,7 @@ private:
     void UpdateAntiPhase(int band, float p0, float p1, float cross);
     void AccumulateAndDownmix(int slot, SbrQmfFrame* ch0);
     void Estimate();
+    float SmoothedGain(int bin, float o, float t);
     void Quantise();
     void WriteBits(bool sbrHeaderSent);
     void Put(uint32_t value, int width);
@@ -62,6 +63,9 @@ private:
     // instead of a cancelled, silent sum.
     float smP0_[kMaxBands], smP1_[kMaxBands], smX_[kMaxBands];
     bool antiPhase_[kMaxBands];
+    // Smoothed mean power and half the power of the sum per down-mix bin.
+    static constexpr int kDownmixBins = kSubBands + kMaxBands - 8;
+    float smO_[kDownmixBins], smT_[kDownmixBins];
     int iidIndex_[kMaxBands], iccIndex_[kMaxBands];
     int prevIid_[kMaxBands], prevIcc_[kMaxBands];
     bool prevIidEnable_ = false, prevIccEnable_ = false;

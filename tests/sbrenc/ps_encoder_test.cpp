@@ -91,16 +91,18 @@ TEST(PsEncoder, IdenticalChannelsCarryNoParametersAndPassThroughSixSlotsLate) {
 
 TEST(PsEncoder, LevelDifferencesAndDownmixLevel) {
     uint32_t seed = 5;
-    // Left only, right only, and left 6 dB above right.
+    // Left only, right only, and left 8 dB above right: the fine grid's
+    // ends (50 dB) and its 8 dB step, where the default grid would narrow
+    // the pan to 7 dB and cap a one-sided source at 25 dB.
     for (int pan : {1, -1, 0}) {
         PsChain chain(0);
         for (int f = 0; f < 3; ++f)
             chain.Frame([&](long, float* l, float* r) {
                 const float s = Noise(&seed);
                 *l = pan < 0 ? 0.0f : s;
-                *r = pan > 0 ? 0.0f : (pan == 0 ? 0.5f * s : s);
+                *r = pan > 0 ? 0.0f : (pan == 0 ? 0.398f * s : s);
             }, f == 0);
-        for (int b = 0; b < 20; ++b) EXPECT_EQ(chain.encoder.IidIndex(b), pan == 0 ? 3 : 7 * pan) << "band " << b;
+        for (int b = 0; b < 20; ++b) EXPECT_EQ(chain.encoder.IidIndex(b), pan == 0 ? 4 : 15 * pan) << "band " << b;
         if (pan == 0) {
             EXPECT_EQ(chain.encoder.IccIndex(5), 0);
         } else {
@@ -130,11 +132,10 @@ TEST(PsEncoder, LevelDifferencesAndDownmixLevel) {
             *l = static_cast<float>(8000.0 * (std::sin(129.0 * w) + std::sin(431.0 * w)));
             *r = static_cast<float>(8000.0 * (std::sin(215.0 * w) + std::sin(603.0 * w)));
         }, f == 0);
-    // The short hybrid filters separate neighbours by 12 dB or more.
-    EXPECT_GE(tones.encoder.IidIndex(1), 5);
-    EXPECT_LE(tones.encoder.IidIndex(2), -5);
-    EXPECT_GE(tones.encoder.IidIndex(4), 5);
-    EXPECT_LE(tones.encoder.IidIndex(5), -5);
+    // The short hybrid filters separate neighbours by 12 dB or more (fine
+    // grid index 6: 13 dB).
+    for (int b : {1, 4}) EXPECT_GE(tones.encoder.IidIndex(b), 6) << "band " << b;
+    for (int b : {2, 5}) EXPECT_LE(tones.encoder.IidIndex(b), -6) << "band " << b;
 }
 
 TEST(PsEncoder, BandModeFollowsTheBitrateAndParsesAsSent) {
