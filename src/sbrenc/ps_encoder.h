@@ -14,9 +14,9 @@ namespace aurivane {
 
 class PsEncoder {
 public:
-    static constexpr int kMaxBands = 34;
+    static constexpr int kMaxBands = 20;
     static constexpr int kBitBufferBytes = 270;
-    static constexpr int kTenBandMode = 0x20000;  // psMode bit: 10 parameter bands, else 34
+    static constexpr int kTenBandMode = 0x20000;  // psMode bit: 10 parameter bands
 
     // 0 on success, 1 for a negative (unset) psMode. Clears all history: the
     // next frame carries a PS header.
@@ -36,12 +36,11 @@ public:
 
 private:
     static constexpr int kHistory = 12;  // slots the 13-tap hybrid filters look back
-    static constexpr int kMaxSubBands = 32;  // 12 + 8 + 4 + 4 + 4 hybrid sub-bands of QMF bands 0..4
+    static constexpr int kSubBands = 16;  // 8 + 4 + 4 hybrid sub-bands of QMF bands 0..2
 
     void UpdateAntiPhase(int band, float p0, float p1, float cross);
     void AccumulateAndDownmix(int slot, SbrQmfFrame* ch0);
     void Estimate();
-    float SmoothedGain(int bin, float o, float t);
     void Quantise();
     void WriteBits(bool sbrHeaderSent);
     void Put(uint32_t value, int width);
@@ -53,14 +52,8 @@ private:
     float xRe_[2][kHistory + kSbrQmfSlots][kSbrQmfBands];
     float xIm_[2][kHistory + kSbrQmfSlots][kSbrQmfBands];
     // Hybrid sub-bands of the slot in work.
-    float subRe_[2][kMaxSubBands], subIm_[2][kMaxSubBands];
-    // The band configuration: QMF bands split into hybrid sub-bands, the
-    // sub-bands' count, the parameter bands accumulated (20 or 34), and each
-    // sub-band's and unsplit QMF band's parameter band.
-    int split_ = 3, numSub_ = 16, hybridBands_ = 20;
-    int8_t subPar_[kMaxSubBands] = {}, subQmf_[kMaxSubBands] = {}, qmfPar_[kSbrQmfBands] = {};
-    // Per parameter band of the hybrid configuration (20 or 34): power of
-    // each channel and cross power.
+    float subRe_[2][kSubBands], subIm_[2][kSubBands];
+    // Per 20-band parameter band: power of each channel and cross power.
     float p0_[kMaxBands], p1_[kMaxBands], xr_[kMaxBands], xi_[kMaxBands];
     float iid_[kMaxBands], icc_[kMaxBands];
     // Smoothed powers and cross power per band, and whether the band's
@@ -69,9 +62,6 @@ private:
     // instead of a cancelled, silent sum.
     float smP0_[kMaxBands], smP1_[kMaxBands], smX_[kMaxBands];
     bool antiPhase_[kMaxBands];
-    // Smoothed mean power and half the power of the sum per down-mix bin.
-    static constexpr int kDownmixBins = kMaxSubBands + kMaxBands;
-    float smO_[kDownmixBins], smT_[kDownmixBins];
     int iidIndex_[kMaxBands], iccIndex_[kMaxBands];
     int prevIid_[kMaxBands], prevIcc_[kMaxBands];
     bool prevIidEnable_ = false, prevIccEnable_ = false;

@@ -68,8 +68,7 @@ TEST(PsEncoder, IdenticalChannelsCarryNoParametersAndPassThroughSixSlotsLate) {
     uint32_t seed = 1;
     for (int f = 0; f < 4; ++f) {
         chain.Frame([&](long, float* l, float* r) { *l = *r = Noise(&seed); }, f == 0);
-        for (int b = 0; b < chain.encoder.NumBands(); ++b)
-            ASSERT_TRUE(chain.encoder.IidIndex(b) == 0 && chain.encoder.IccIndex(b) == 0);
+        for (int b = 0; b < 20; ++b) ASSERT_TRUE(chain.encoder.IidIndex(b) == 0 && chain.encoder.IccIndex(b) == 0);
         // After the first frame: header flag 0, frame class 0, num_env_idx 0.
         if (f > 0) {
             EXPECT_EQ(chain.encoder.BitCount(), 4);
@@ -92,19 +91,16 @@ TEST(PsEncoder, IdenticalChannelsCarryNoParametersAndPassThroughSixSlotsLate) {
 
 TEST(PsEncoder, LevelDifferencesAndDownmixLevel) {
     uint32_t seed = 5;
-    // Left only, right only, and left 8 dB above right: the fine grid's
-    // ends (50 dB) and its 8 dB step, where the default grid would narrow
-    // the pan to 7 dB and cap a one-sided source at 25 dB.
+    // Left only, right only, and left 6 dB above right.
     for (int pan : {1, -1, 0}) {
         PsChain chain(0);
         for (int f = 0; f < 3; ++f)
             chain.Frame([&](long, float* l, float* r) {
                 const float s = Noise(&seed);
                 *l = pan < 0 ? 0.0f : s;
-                *r = pan > 0 ? 0.0f : (pan == 0 ? 0.398f * s : s);
+                *r = pan > 0 ? 0.0f : (pan == 0 ? 0.5f * s : s);
             }, f == 0);
-        ASSERT_EQ(chain.encoder.NumBands(), 34);
-        for (int b = 0; b < 34; ++b) EXPECT_EQ(chain.encoder.IidIndex(b), pan == 0 ? 4 : 15 * pan) << "band " << b;
+        for (int b = 0; b < 20; ++b) EXPECT_EQ(chain.encoder.IidIndex(b), pan == 0 ? 3 : 7 * pan) << "band " << b;
         if (pan == 0) {
             EXPECT_EQ(chain.encoder.IccIndex(5), 0);
         } else {
@@ -123,21 +119,22 @@ TEST(PsEncoder, LevelDifferencesAndDownmixLevel) {
             *r = -*l;
         }, f == 0);
     EXPECT_NEAR(PsChain::EnergyDb(*chain.in[0]), PsChain::EnergyDb(chain.left), 0.5);
-    for (int b = 0; b < 18; ++b) EXPECT_EQ(chain.encoder.IccIndex(b), 7) << "band " << b;
-    // Tones 57 Hz apart at the centres of neighbouring sub-bands, one per
-    // side: 144 Hz (band 2) and 474 Hz (band 7) left, 201 Hz (band 3) and
-    // 560 Hz (band 8) right.
+    for (int b = 0; b < 12; ++b) EXPECT_EQ(chain.encoder.IccIndex(b), 7) << "band " << b;
+    // Tones in neighbouring parameter bands, one per side: 129 Hz (band 1)
+    // and 431 Hz (band 4, lower half of QMF band 1) left, 215 Hz (band 2) and
+    // 603 Hz (band 5) right.
     PsChain tones(0);
     for (int f = 0; f < 3; ++f)
         tones.Frame([&](long n, float* l, float* r) {
             const double w = 2.0 * kPi / 44100.0 * n;
-            *l = static_cast<float>(8000.0 * (std::sin(144.0 * w) + std::sin(474.0 * w)));
-            *r = static_cast<float>(8000.0 * (std::sin(201.0 * w) + std::sin(560.0 * w)));
+            *l = static_cast<float>(8000.0 * (std::sin(129.0 * w) + std::sin(431.0 * w)));
+            *r = static_cast<float>(8000.0 * (std::sin(215.0 * w) + std::sin(603.0 * w)));
         }, f == 0);
-    // The short hybrid filters separate neighbours by 12 dB or more (fine
-    // grid index 6: 13 dB).
-    for (int b : {2, 7}) EXPECT_GE(tones.encoder.IidIndex(b), 6) << "band " << b;
-    for (int b : {3, 8}) EXPECT_LE(tones.encoder.IidIndex(b), -6) << "band " << b;
+    // The short hybrid filters separate neighbours by 12 dB or more.
+    EXPECT_GE(tones.encoder.IidIndex(1), 5);
+    EXPECT_LE(tones.encoder.IidIndex(2), -5);
+    EXPECT_GE(tones.encoder.IidIndex(4), 5);
+    EXPECT_LE(tones.encoder.IidIndex(5), -5);
 }
 
 TEST(PsEncoder, BandModeFollowsTheBitrateAndParsesAsSent) {
@@ -147,7 +144,7 @@ TEST(PsEncoder, BandModeFollowsTheBitrateAndParsesAsSent) {
         s.usePs = 1;
         ASSERT_EQ(SbrAdjustSettings(&s, bitrate, 1, 22050, 8, 24000), 1);
         PsChain chain(s.psMode);
-        const int bands = bitrate < 21000 ? 10 : 34;
+        const int bands = bitrate < 21000 ? 10 : 20;
         EXPECT_EQ(chain.encoder.NumBands(), bands);
         uint32_t seed = 9;
         // A pan and a decorrelation that drift from frame to frame, with an
