@@ -85,7 +85,22 @@ const char* SubName(int format) {
     }
 }
 
+bool ReadAt(void* user, unsigned long long offset, uint8_t* header) {
+    std::FILE* f = static_cast<std::FILE*>(user);
+    return std::fseek(f, static_cast<long>(offset), SEEK_SET) == 0 && std::fread(header, 1, 8, f) == 8;
+}
+
 bool Open(const std::string& path, SndFile* file, AudioInfo* info, std::string* error, int* format = nullptr) {
+    {
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+        std::string chunk;
+        if (f && std::fseek(f.get(), 0, SEEK_END) == 0) {
+            const long size = std::ftell(f.get());
+            if (size > 0 && !RiffChunksFit(static_cast<unsigned long long>(size), ReadAt, f.get(), &chunk)) {
+                return Fail(error, path + ": a damaged WAV file: its '" + chunk + "' chunk runs past the end of the file");
+            }
+        }
+    }
     SF_INFO sf{};
     file->reset(sf_open(path.c_str(), SFM_READ, &sf));
     if (!*file) {
@@ -123,6 +138,29 @@ int16_t ToPcm16(float v) {
 }
 
 }  // namespace
+
+// libsndfile 1.2 walks a chunk whose size runs past the end of the file
+// (RIFF, or RF64 whose ds64 sizes only the 'data' chunk)
+// step by step to its claimed end (minutes for a LIST chunk claiming 4 GB),
+// so such a file is refused before libsndfile sees it. A 'data' chunk may
+// run past the end: a streamed or cut recording, reported by CutShort.
+bool RiffChunksFit(unsigned long long size, bool (*read)(void* user, unsigned long long offset, uint8_t* header),
+                   void* user, std::string* chunk) {
+    uint8_t h[8];
+    if (size < 12 || !read(user, 0, h)) return true;
+    if (std::memcmp(h, "RIFF", 4) != 0 && std::memcmp(h, "RF64", 4) != 0 && std::memcmp(h, "BW64", 4) != 0) return true;
+    for (unsigned long long at = 12; at + 8 <= size && read(user, at, h);) {
+        const unsigned long long length = h[4] | (h[5] << 8) | (h[6] << 16) | (static_cast<unsigned long long>(h[7]) << 24);
+        if (std::memcmp(h, "data", 4) == 0) {
+            if (at + 8 + length > size) return true;
+        } else if (at + 8 + length > size) {
+            if (chunk) *chunk = std::string(reinterpret_cast<const char*>(h), 4);
+            return false;
+        }
+        at += 8 + length + (length & 1);
+    }
+    return true;
+}
 
 // libsndfile clips a data chunk that runs past the end of the file and
 // notes "data : N (should be M)" in its log; a streamed WAV declares 0 or

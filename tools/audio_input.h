@@ -70,6 +70,10 @@ private:
 };
 
 // Shared by the file and in-memory readers (wav_file.cpp).
+// False when a RIFF/RF64 WAVE chunk other than 'data' claims to run past the end
+// of the file; read(offset, 8 bytes) fetches a chunk header.
+bool RiffChunksFit(unsigned long long size, bool (*read)(void* user, unsigned long long offset, uint8_t* header),
+                   void* user, std::string* chunk);
 bool CutShort(::sf_private_tag* file, unsigned long long* declared, unsigned long long* present);
 void FloatToPcm16(const float* in, int16_t* out, std::size_t count);
 

@@ -66,9 +66,25 @@ bool Fail(std::string* error, const std::string& text) {
 }  // namespace
 
 bool ParseWav(const uint8_t* data, std::size_t size, WavData* out, std::string* error) {
+    // WAV images only (RIFF, RF64, BW64): left to guess, libsndfile would also
+    // try MPEG and other decoders on arbitrary bytes, and some of those
+    // search a damaged stream for a very long time.
+    if (size < 12 || (std::memcmp(data, "RIFF", 4) != 0 && std::memcmp(data, "RF64", 4) != 0 &&
+                      std::memcmp(data, "BW64", 4) != 0) ||
+        std::memcmp(data + 8, "WAVE", 4) != 0) {
+        return Fail(error, "not a RIFF/WAVE image");
+    }
     Image im;
     im.data = data;
     im.size = size;
+    std::string chunk;
+    auto readAt = [](void* user, unsigned long long offset, uint8_t* header) {
+        const Image* image = static_cast<const Image*>(user);
+        if (offset + 8 > image->size) return false;
+        std::memcpy(header, image->data + offset, 8);
+        return true;
+    };
+    if (!RiffChunksFit(size, readAt, &im, &chunk)) return Fail(error, "the '" + chunk + "' chunk runs past the end");
     SF_INFO info{};
     std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(sf_open_virtual(&kVirtualIo, SFM_READ, &info, &im), sf_close);
     if (!file) return Fail(error, sf_strerror(nullptr));
@@ -78,19 +94,26 @@ bool ParseWav(const uint8_t* data, std::size_t size, WavData* out, std::string* 
         return Fail(error, "cut short: the data chunk declares " + std::to_string(declared) + " bytes, " +
                                std::to_string(present) + " are there");
     }
-    const std::size_t frames = static_cast<std::size_t>(std::max<sf_count_t>(0, info.frames));
+    const std::size_t channels = static_cast<std::size_t>(info.channels);
+    const bool pcm16 = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    // Blocks to the end rather than the declared length, which may be unknown.
+    constexpr std::size_t kBlock = 4096;
+    std::vector<float> f(pcm16 ? 0 : kBlock * channels);
+    std::size_t frames = 0;
+    for (;;) {
+        out->samples.resize((frames + kBlock) * channels);
+        int16_t* at = out->samples.data() + frames * channels;
+        const sf_count_t got = pcm16 ? sf_readf_short(file.get(), at, kBlock) : sf_readf_float(file.get(), f.data(), kBlock);
+        if (got <= 0) break;
+        if (!pcm16) FloatToPcm16(f.data(), at, static_cast<std::size_t>(got) * channels);
+        frames += static_cast<std::size_t>(got);
+    }
+    out->samples.resize(frames * channels);
     out->sampleRate = static_cast<uint32_t>(info.samplerate);
     out->channels = static_cast<uint16_t>(info.channels);
-    out->samples.assign(frames * static_cast<std::size_t>(info.channels), 0);
-    sf_count_t got = 0;
-    if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16) {
-        got = sf_readf_short(file.get(), out->samples.data(), static_cast<sf_count_t>(frames));
-    } else {
-        std::vector<float> f(out->samples.size());
-        got = sf_readf_float(file.get(), f.data(), static_cast<sf_count_t>(frames));
-        FloatToPcm16(f.data(), out->samples.data(), f.size());
+    if (info.frames >= 0 && info.frames < (1LL << 40) && frames < static_cast<std::size_t>(info.frames)) {
+        return Fail(error, "ends after " + std::to_string(frames) + " of " + std::to_string(info.frames) + " frames");
     }
-    if (got < static_cast<sf_count_t>(frames)) return Fail(error, "ends after " + std::to_string(got) + " frames");
     return true;
 }
 

@@ -16,8 +16,8 @@ struct WavData {
     std::vector<int16_t> samples;  // interleaved
 };
 
-// Parses a whole file image (any format libsndfile reads, any channel count);
-// a damaged or truncated image fails with a message.
+// Parses a whole RIFF/RF64 WAVE image (any encoding libsndfile reads, any
+// channel count); a damaged or truncated image fails with a message.
 bool ParseWav(const uint8_t* data, std::size_t size, WavData* out, std::string* error);
 bool ReadWav(const std::string& path, WavData* out, std::string* error);
 
