@@ -371,12 +371,12 @@ TEST(HePreEcho, NoWorseThanTheCoreAlone) {
     const double coreEcho = PreEchoDb(coreInput.samples, d.Channel(0), 22050);
     std::printf("pre-echo: HE-AAC %.1f dB, AAC-LC core alone at %d Hz bandwidth %.1f dB\n", heEcho, config.bandwidth,
                 coreEcho);
-    // The high band of a click now starts with it rather than a whole frame
-    // (37 ms) earlier, outside this window; what the window sees is the
-    // high band's envelope rising 1 to 2 SBR time slots before the onset,
-    // about 20 dB below the click (the core alone: 44 dB below), hence the
-    // bound above the core's own figure.
-    EXPECT_LE(heEcho, coreEcho + 9.5);
+    // What remains above the core's figure (-26.3 against -33.9 dB here) is
+    // the decoder's QMF synthesis spreading the gain step of the click's
+    // envelope ahead of the attack, at -19 dB two QMF slots before it; the
+    // SBR analysis trails the core by one slot, a second slot would cost the
+    // clicks' high band level. The margin covers the click position.
+    EXPECT_LE(heEcho, coreEcho + 8.0);
 }
 
 // What the program refuses, and that it says what it would take instead.
