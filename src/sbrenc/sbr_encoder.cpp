@@ -70,8 +70,6 @@ int32_t SbrEncoder::Open(const SbrEncoderSettings& s, int32_t* bandwidthHz) {
         if (ps_.Open(s.psMode) != 0) return 1;
     }
     payloadBytes_ = 0;
-    std::memset(delayRe_, 0, sizeof(delayRe_));
-    std::memset(delayIm_, 0, sizeof(delayIm_));
     *bandwidthHz = bandwidth;
     open_ = true;
     return 0;
@@ -100,7 +98,6 @@ void SbrEncoder::EncodeFrame(const float* input, float* coreOutput, int32_t inpu
 
     // The SCE writer codes one channel: the core channel (the down-mix).
     SbrChannel& ch = channel_[0];
-    DelayAnalysisSlots(&ch.slots);
     SbrQmfEnergies(ch.slots, ch.energy);
     ch.tonality.Estimate(ch.slots);
     transientInfo_ = ch.transient.Process(ch.energy);
@@ -120,33 +117,6 @@ void SbrEncoder::EncodeFrame(const float* input, float* coreOutput, int32_t inpu
         *payloadLength = bytes;
         std::memcpy(payload, payload_, static_cast<size_t>(bytes));
     }
-}
-
-// The core's attack and the body of a click's decoded high band agree to
-// within half a QMF slot, but the decoder's 64-band synthesis spreads the
-// gain step at the envelope border ahead of it: decoded by ffmpeg, a click's
-// high band is at -8 dB one slot and -19 dB two slots before the click, the
-// core at -22 and -39 dB. Moving the border later in the transient detector
-// or the grid costs the click's energy (the envelope misses its first time
-// slot); delaying the analysis of the core channel by one QMF slot moves the
-// whole envelope instead. Over the 9 ms before the attack the high band then
-// falls by 1.4 to 4 dB at three positions of a click train, and the clicks'
-// level and band energies come out closer to the input's. A second slot
-// lowers the pre-echo further but leaves the high band of the click late
-// enough to lose level (0.1 dB) and band energy (0.4 dB). The PS parameters
-// keep the undelayed slots: one slot is 1/32 of their frame.
-void SbrEncoder::DelayAnalysisSlots(SbrQmfFrame* slots) {
-    constexpr int d = kSbrAnalysisDelaySlots;
-    constexpr size_t rows = sizeof(delayRe_);
-    float re[d][kSbrQmfBands], im[d][kSbrQmfBands];
-    std::memcpy(re, slots->re[kSbrQmfSlots - d], rows);
-    std::memcpy(im, slots->im[kSbrQmfSlots - d], rows);
-    std::memmove(slots->re[d], slots->re[0], (kSbrQmfSlots - d) * sizeof(slots->re[0]));
-    std::memmove(slots->im[d], slots->im[0], (kSbrQmfSlots - d) * sizeof(slots->im[0]));
-    std::memcpy(slots->re[0], delayRe_, rows);
-    std::memcpy(slots->im[0], delayIm_, rows);
-    std::memcpy(delayRe_, re, rows);
-    std::memcpy(delayIm_, im, rows);
 }
 
 int32_t SbrEncoder::WritePayload(bool sendHeader) {

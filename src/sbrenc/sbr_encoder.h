@@ -29,10 +29,6 @@ namespace aurivane {
 inline constexpr int kSbrExtensionData = 13;
 inline constexpr int kSbrExtensionDataCrc = 14;
 
-// QMF slots by which the SBR analysis of the core channel trails the core
-// signal (see DelayAnalysisSlots).
-inline constexpr int kSbrAnalysisDelaySlots = 1;
-
 // Analysis state of one input channel; the analysis stages run only on the
 // core channel (channel 0, the down-mix when PS is on).
 struct SbrChannel {
@@ -77,7 +73,6 @@ public:
 
 private:
     int32_t WritePayload(bool sendHeader);
-    void DelayAnalysisSlots(SbrQmfFrame* slots);
 
     bool open_ = false;
     int32_t channels_ = 1;
@@ -109,9 +104,6 @@ private:
     float noiseValues_[2][kSbrMaxNoiseBands] = {};
     BitBuffer bits_ = {};
     uint8_t payload_[kSbrMaxPayloadBytes] = {};
-    // The last slots of the previous frame, not yet analysed.
-    float delayRe_[kSbrAnalysisDelaySlots][kSbrQmfBands] = {};
-    float delayIm_[kSbrAnalysisDelaySlots][kSbrQmfBands] = {};
 };
 
 // Handle functions over a caller-owned instance. Open returns 0 and sets
