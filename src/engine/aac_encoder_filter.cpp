@@ -122,7 +122,7 @@ int32_t AacEncoderFilter::Process(const void* data, uint32_t byteCount) {
     // the input into calls codes the same audio.
     if (pendingBytes_ > 0) {
         const uint32_t take = byteCount < frameBytes_ - pendingBytes_ ? byteCount : frameBytes_ - pendingBytes_;
-        std::memcpy(pending_ + pendingBytes_, in, take);
+        if (take > 0) std::memcpy(pending_ + pendingBytes_, in, take);
         pendingBytes_ += take;
         in += take;
         byteCount -= take;
