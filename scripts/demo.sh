@@ -44,4 +44,11 @@ echo "== AAC: decode a built-in AAC-LC stream"
 "$AV" decode tests/data/aacdec/stereo_plain.aac "$WORK/aac_decoded.wav"
 
 echo
+echo "== HE-AAC v2: encode a built-in music example, show what the stream holds, decode it"
+MUSIC=tests/data/aacenc/music.flac
+"$AV" encode --codec he-aac --bitrate 32k "$MUSIC" "$WORK/music.aac"
+"$AV" info "$WORK/music.aac"
+"$AV" decode "$WORK/music.aac" "$WORK/music_decoded.wav"
+
+echo
 echo "demo outputs are in $WORK"

@@ -118,8 +118,16 @@ if ls fuzz/*_fuzz.cpp > /dev/null 2>&1; then
       name=$(basename "$f")
       corpus="out/fuzz/corpus-$name"
       mkdir -p "$corpus"
-      seeds="fuzz/corpus/${name%%_*}"  # aac_decoder_fuzz reads fuzz/corpus/aac
-      [ -d "$seeds" ] || seeds=""
+      # Seeds from the corpus named by the longest leading part of the
+      # target's name: aac_core_encoder_fuzz reads fuzz/corpus/aac_core,
+      # aac_decoder_fuzz fuzz/corpus/aac.
+      seeds=""
+      stem=${name%_fuzz}
+      while [ -n "$stem" ]; do
+        if [ -d "fuzz/corpus/$stem" ]; then seeds="fuzz/corpus/$stem"; break; fi
+        [ "${stem%_*}" = "$stem" ] && break
+        stem=${stem%_*}
+      done
       # -timeout: one input that runs away fails the target instead of
       # holding the run for libFuzzer's default twenty minutes.
       if "$f" -max_total_time="$FUZZ_SECONDS" -timeout=30 -print_final_stats=0 "$corpus" $seeds \
