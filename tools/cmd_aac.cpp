@@ -9,6 +9,7 @@
 #include "aacdec/sbr_decoder.h"
 #include "adts_reader.h"
 #include "audio_input.h"
+#include "byte_sink.h"
 #include "wav_file.h"
 
 #include <algorithm>
@@ -65,17 +66,6 @@ int16_t ToPcm16(float v) {
     return static_cast<int16_t>(v);
 }
 
-class ByteSink final : public AudioSink {
-public:
-    int32_t Process(const void* data, uint32_t byteCount) override {
-        const auto* p = static_cast<const uint8_t*>(data);
-        last = byteCount;
-        if (p != nullptr) bytes.insert(bytes.end(), p, p + byteCount);
-        return 1;
-    }
-    std::vector<uint8_t> bytes;
-    uint32_t last = 0;
-};
 
 // The records of an AacPacketStream; false when the last one is cut short.
 bool SplitRecords(const std::vector<uint8_t>& s, std::vector<std::pair<std::size_t, std::size_t>>* records) {

@@ -9,6 +9,7 @@
 
 #include "adts_reader.h"
 #include "audio_input.h"
+#include "byte_sink.h"
 
 #include "aacenc/aac_core_encoder.h"
 #include "engine/aac_encoder_filter.h"
@@ -248,15 +249,6 @@ struct HeRange {
 };
 constexpr HeRange kHeRanges[] = {{32000, 10000, 20000}, {44100, 8000, 44001}, {48000, 12000, 44001}};
 
-class RecordSink final : public AudioSink {
-public:
-    int32_t Process(const void* data, uint32_t byteCount) override {
-        const auto* p = static_cast<const uint8_t*>(data);
-        if (p != nullptr) bytes.insert(bytes.end(), p, p + byteCount);
-        return 1;
-    }
-    std::vector<uint8_t> bytes;
-};
 
 int EncodeHeAac(const EncodeArgs& a) {
     AudioInfo info;
@@ -316,7 +308,7 @@ int EncodeHeAac(const EncodeArgs& a) {
     format.wBitsPerSample = 16;
     format.nBlockAlign = static_cast<uint16_t>(2 * wav.channels);
     format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
-    RecordSink sink;
+    ByteSink sink;
     encoder->AddSink(&sink);
     if (encoder->Open(&format, a.bitrate) != 1) {
         DestroyObject(&kAacEncoderId, object);

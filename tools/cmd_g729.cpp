@@ -6,6 +6,7 @@
 #include <aurivane/wave_service.h>
 
 #include "audio_input.h"
+#include "byte_sink.h"
 
 #include <chrono>
 #include <cstdio>
@@ -25,16 +26,6 @@ constexpr uint32_t kFrameBytes = 10;
 // One second per Process call keeps the buffers small for long files.
 constexpr uint32_t kFramesPerCall = 100;
 
-// Collects what a filter delivers.
-class ByteSink final : public AudioSink {
-public:
-    int32_t Process(const void* data, uint32_t byteCount) override {
-        const auto* p = static_cast<const uint8_t*>(data);
-        if (p != nullptr) bytes.insert(bytes.end(), p, p + byteCount);
-        return 1;
-    }
-    std::vector<uint8_t> bytes;
-};
 
 // The two positional file names after an optional "--codec g729".
 bool ParseFiles(const Args& args, const char* usage, std::string* in, std::string* out) {
