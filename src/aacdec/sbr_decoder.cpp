@@ -6,6 +6,7 @@
 #include <new>
 
 #include "dsp/fft.h"
+#include "dsp/sbr_grid.h"
 #include "aacdec/sbr_decoder_state.h"
 
 namespace aurivane {
@@ -105,7 +106,7 @@ bool ReadSingle(SbrDecoder* d, SbrBitReader& br, SbrChannel& c, int downmix, Par
     SbrFrameData& f = c.data;
     if (br.Read(1)) br.Skip(4);  // bs_data_extra, bs_reserved
     if (!SbrReadGrid(br, &f.grid)) return false;
-    f.ampRes = (f.grid.frameClass == kFixFix && f.grid.numEnv == 1) ? 0 : d->header.ampRes;
+    f.ampRes = SbrEffectiveAmpResolution(f.grid.frameClass, f.grid.numEnv, d->header.ampRes);
     SbrReadDtdf(br, &f);
     SbrReadInvf(br, t.nQ, &f);
     if (!SbrReadEnvelope(br, t, false, &f)) return false;
@@ -124,7 +125,7 @@ bool ReadPair(SbrDecoder* d, SbrBitReader& br, ParseContext& ctx) {
     if (coupling) {
         if (!SbrReadGrid(br, &f0.grid)) return false;
         f1.grid = f0.grid;
-        f0.ampRes = f1.ampRes = (f0.grid.frameClass == kFixFix && f0.grid.numEnv == 1) ? 0 : d->header.ampRes;
+        f0.ampRes = f1.ampRes = SbrEffectiveAmpResolution(f0.grid.frameClass, f0.grid.numEnv, d->header.ampRes);
         SbrReadDtdf(br, &f0);
         SbrReadDtdf(br, &f1);
         SbrReadInvf(br, t.nQ, &f0);
@@ -136,8 +137,8 @@ bool ReadPair(SbrDecoder* d, SbrBitReader& br, ParseContext& ctx) {
     } else {
         if (!SbrReadGrid(br, &f0.grid)) return false;
         if (!SbrReadGrid(br, &f1.grid)) return false;
-        f0.ampRes = (f0.grid.frameClass == kFixFix && f0.grid.numEnv == 1) ? 0 : d->header.ampRes;
-        f1.ampRes = (f1.grid.frameClass == kFixFix && f1.grid.numEnv == 1) ? 0 : d->header.ampRes;
+        f0.ampRes = SbrEffectiveAmpResolution(f0.grid.frameClass, f0.grid.numEnv, d->header.ampRes);
+        f1.ampRes = SbrEffectiveAmpResolution(f1.grid.frameClass, f1.grid.numEnv, d->header.ampRes);
         SbrReadDtdf(br, &f0);
         SbrReadDtdf(br, &f1);
         SbrReadInvf(br, t.nQ, &f0);
