@@ -1,6 +1,7 @@
 // Spectral tools of AAC-LC: inverse quantisation, M/S and intensity stereo,
 // perceptual noise substitution and temporal noise shaping.
 #include "aacdec/aac_channel.h"
+#include "dsp/aac_pow43.h"
 
 #include <cmath>
 #include <cstring>
@@ -11,19 +12,6 @@ namespace {
 
 constexpr int32_t kIntensity2Codebook = 14;
 constexpr int32_t kIntensityCodebook = 15;
-
-// |q|^(4/3) in double precision for every valid magnitude (0..8191).
-struct PowerTable {
-    double value[8192];
-    PowerTable() {
-        for (int32_t i = 0; i < 8192; ++i) value[i] = std::pow(static_cast<double>(i), 4.0 / 3.0);
-    }
-};
-
-const PowerTable& Powers() {
-    static const PowerTable table;
-    return table;
-}
 
 // TNS reflection coefficients by coded value, for coef_res 3 and 4 bits.
 struct TnsTables {
@@ -83,7 +71,7 @@ int32_t TnsMaxBands(int32_t rateIndex, bool shortWindow) {
 }
 
 void InverseQuantise(ChannelStream* ch) {
-    const PowerTable& powers = Powers();
+    const AacPow43& powers = AacPow43Table();
     std::memset(ch->spectrum, 0, sizeof(ch->spectrum));
     const int32_t bias = IsShort(ch) ? 6 : 9;
     ForEachBandWindow(ch->ics, [&](int32_t g, int32_t b, int32_t start, int32_t count) {

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "dsp/fft.h"
+#include "dsp/sbr_crc.h"
 #include "dsp/sbr_grid.h"
 #include "aacdec/sbr_decoder_state.h"
 
@@ -47,17 +48,6 @@ void InitChannel(SbrChannel& c) {
     c.kxPrev = 32;
     c.mPrev = 0;
     ResetChannel(c);
-}
-
-// 10-bit CRC (x^10 + x^9 + x^5 + x^4 + x + 1, initial 0) over `bits` bits.
-uint32_t SbrCrc(SbrBitReader br, int bits) {
-    uint32_t crc = 0;
-    for (int i = 0; i < bits; ++i) {
-        uint32_t fb = ((crc >> 9) & 1u) ^ br.Bit();
-        crc = (crc << 1) & 0x3FFu;
-        if (fb) crc ^= 0x233u;
-    }
-    return crc;
 }
 
 bool SameTableFields(const SbrHeader& a, const SbrHeader& b) {
@@ -177,7 +167,7 @@ bool ParsePayload(SbrDecoder* d, const SbrPayloadEntry& e, int payloadIndex, int
             valid = false;
         } else {
             const uint32_t crc = br.Read(10);
-            if (SbrCrc(br, std::min(crcBits, br.Remaining())) != crc) valid = false;
+            if (SbrCrc10(e.bytes, 14, crcBits) != crc) valid = false;
         }
     } else if (e.extensionType != 13) {
         valid = false;

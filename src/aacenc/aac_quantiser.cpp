@@ -2,6 +2,7 @@
 #include "aacenc/aac_quantiser.h"
 
 #include "dsp/aac_huffman_codes.h"
+#include "dsp/aac_pow43.h"
 
 #include <algorithm>
 #include <climits>
@@ -27,7 +28,6 @@ inline int DeltaBits(int delta) {
 AacQuantiser::AacQuantiser() {
     for (int f = 0; f < 26; ++f) pow2Int_[f] = std::ldexp(1.0f, -3 * (f - 8));
     for (int k = 0; k < 16; ++k) pow2Frac_[k] = static_cast<float>(std::exp2(-3.0 * k / 16.0));
-    for (int q = 0; q < kPow43Size; ++q) pow43_[q] = static_cast<float>(std::pow(static_cast<double>(q), 4.0 / 3.0));
     for (int i = 0; i < kAacFrameLength; ++i) {
         pow34_[i] = 0.0f;
         absX_[i] = 0.0f;
@@ -70,11 +70,12 @@ float AacQuantiser::Distortion(const float* absX, const float* pow34, int width,
     // past 8191 too, which the budget loop refuses anyway.
     const float factor = StepFactor(s);
     const float step = std::exp2(0.25f * static_cast<float>(s));
-    constexpr float kLast = static_cast<float>(kPow43Size - 1);
+    constexpr float kLast = static_cast<float>(kAacPow43Size - 1);
+    const float* pow43 = AacPow43Table().valueFloat;
     float d = 0.0f;
     for (int i = 0; i < width; ++i) {
         const int q = static_cast<int>(std::min(pow34[i] * factor + kRounding, kLast));
-        const float e = absX[i] - step * pow43_[q];
+        const float e = absX[i] - step * pow43[q];
         d += e * e;
     }
     return d;

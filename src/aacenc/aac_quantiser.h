@@ -54,12 +54,10 @@ private:
     float PeAt(int band, int s) const;
     int ScfBits(const int* scf, int previous, int next, int s) const;
 
-    static constexpr int kPow43Size = 8192;
     static constexpr int kMinStep = -120;  // keeps every scalefactor above 0
     static constexpr int kMaxStep = 151;   // global_gain at most 255
     float pow2Int_[26];                    // 2^(-3f), f = -8 .. 17
     float pow2Frac_[16];                   // 2^(-3k/16)
-    float pow43_[kPow43Size];
     float pow34_[kAacFrameLength];
     float maxAbs_[kAacMaxGroupedBands];
     float absX_[kAacFrameLength];

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "dsp/sbr_crc.h"
 #include "sbrenc/sbr_bitstream_writer.h"
 #include "sbrenc/sbr_encoder_config.h"
 #include "sbrenc/sbr_patch_map.h"
@@ -14,17 +15,6 @@ constexpr int kExtensionTypeBits = 4;
 constexpr int kCrcBits = 10;
 
 }  // namespace
-
-uint32_t SbrPayloadCrc(const uint8_t* data, int firstBit, int bitCount) {
-    uint32_t crc = 0;
-    for (int i = firstBit; i < firstBit + bitCount; ++i) {
-        const uint32_t bit = (data[i >> 3] >> (7 - (i & 7))) & 1u;
-        const uint32_t feedback = ((crc >> 9) & 1u) ^ bit;
-        crc = (crc << 1) & 0x3FFu;
-        if (feedback) crc ^= 0x233u;
-    }
-    return crc;
-}
 
 int32_t SbrEncoder::Open(const SbrEncoderSettings& s, int32_t* bandwidthHz) {
     open_ = false;
@@ -132,7 +122,7 @@ int32_t SbrEncoder::WritePayload(bool sendHeader) {
     // A payload the fill element cannot carry is dropped, not cut.
     if (totalBits > 8 * kSbrMaxPayloadBytes) return 0;
     if (crcFlag_) {
-        const uint32_t crc = SbrPayloadCrc(payload_, reserved, dataBits + fill);
+        const uint32_t crc = SbrCrc10(payload_, reserved, dataBits + fill);
         payload_[0] = static_cast<uint8_t>((kSbrExtensionDataCrc << 4) | (crc >> 6));
         payload_[1] = static_cast<uint8_t>(((crc & 0x3Fu) << 2) | (payload_[1] & 0x03u));
     } else {

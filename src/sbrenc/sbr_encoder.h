@@ -116,10 +116,6 @@ int32_t SbrEncoderEncodeFrame(SbrEncoder* handle, const float* input, float* cor
 // Accepts null.
 void SbrEncoderClose(SbrEncoder* handle);
 
-// 10-bit CRC of the SBR extension (x^10 + x^9 + x^5 + x^4 + x + 1, register
-// from 0) over `bitCount` bits of data starting at bit `firstBit`, MSB first.
-uint32_t SbrPayloadCrc(const uint8_t* data, int firstBit, int bitCount);
-
 }  // namespace aurivane
 
 #endif
