@@ -77,7 +77,7 @@ void WriteTuple(BitWriter& w, int cb, const int* v) {
         int digit = shape.isSigned ? v[i] + (shape.modulo - 1) / 2 : (cb == 11 && mags[i] > 15 ? 16 : mags[i]);
         index = index * shape.modulo + digit;
     }
-    Put(w, testgen::kSpectralCodes[cb][index]);
+    Put(w, testgen::SpectralCode(cb, index));
     if (!shape.isSigned) {
         for (int i = 0; i < shape.dimension; ++i)
             if (v[i] != 0) w.Put(v[i] < 0 ? 1 : 0, 1);
@@ -126,7 +126,7 @@ void WriteIcs(BitWriter& w, const IcsSpec& s, bool withIcsInfo) {
             const int cb = s.codebook[g * s.maxSfb + b];
             if (cb < 1 || cb > 11) continue;
             const int sf = s.scalefactor[g * s.maxSfb + b];
-            Put(w, testgen::kScalefactorCodes[sf - last + 60]);
+            Put(w, testgen::ScalefactorCode(sf - last + 60));
             last = sf;
         }
     }

@@ -65,10 +65,10 @@ TEST(AacInverseQuantisation, EscapePrefixOfTwelveOnesFails) {
     WriteIcsInfo(w, s);
     w.Put(11, 4);
     w.Put(1, 5);
-    w.Put(testgen::kScalefactorCodes[60].code, testgen::kScalefactorCodes[60].length);
+    w.Put(testgen::ScalefactorCode(60).code, testgen::ScalefactorCode(60).length);
     w.Put(0, 3);  // pulse, TNS, gain control absent
     // Codeword (16, 0), sign +, escape prefix.
-    const auto& code = testgen::kSpectralCodes[11][16 * 17];
+    const testgen::HuffCode code = testgen::SpectralCode(11, 16 * 17);
     w.Put(code.code, code.length);
     w.Put(0, 1);
     for (int i = 0; i < 12; ++i) w.Put(1, 1);

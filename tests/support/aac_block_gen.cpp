@@ -3,7 +3,17 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "dsp/aac_huffman_codes.h"
+
 namespace aurivane::testgen {
+
+HuffCode ScalefactorCode(int index) {
+    return {kAacScalefactorCodewords[index], kAacScalefactorCodeLengths[index]};
+}
+
+HuffCode SpectralCode(int book, int index) {
+    return {kAacSpectralCodewords[book][index], kAacSpectralCodeLengths[book][index]};
+}
 
 void BitWriter::Put(uint32_t value, int width) {
     for (int i = width - 1; i >= 0; --i) {
@@ -285,18 +295,18 @@ void AacBlockGenerator::WriteIcs(BitWriter* w, Ics* ics, bool commonWindow, Bloc
             const int v = ics->value[g][b];
             if (cb == 0) continue;
             if (cb == kIntensityBook || cb == kIntensityBook2) {
-                w->Put(kScalefactorCodes[v - position + 60]);
+                w->Put(ScalefactorCode(v - position + 60));
                 position = v;
             } else if (cb == kNoiseBook) {
                 if (firstNoise) {
                     w->Put(static_cast<uint32_t>(v - energy + 256), 9);
                     firstNoise = false;
                 } else {
-                    w->Put(kScalefactorCodes[v - energy + 60]);
+                    w->Put(ScalefactorCode(v - energy + 60));
                 }
                 energy = v;
             } else {
-                w->Put(kScalefactorCodes[v - sf + 60]);
+                w->Put(ScalefactorCode(v - sf + 60));
                 sf = v;
             }
         }
@@ -384,7 +394,7 @@ void AacBlockGenerator::WriteSpectralData(BitWriter* w, const Ics& ics, BlockInf
                 for (int i = 0; i < dim; ++i) {
                     index = index * mod + (isSigned ? v[i] + lav : std::abs(v[i]));
                 }
-                w->Put(kSpectralCodes[cb][index]);
+                w->Put(SpectralCode(cb, index));
                 if (!isSigned) {
                     for (int i = 0; i < dim; ++i) {
                         if (v[i] != 0) w->Put(v[i] < 0 ? 1 : 0, 1);

@@ -18,9 +18,10 @@ struct HuffCode {
     int length;
 };
 
-// Encoder form of the books (generated file aac_block_gen_huffman.cpp).
-extern const HuffCode kScalefactorCodes[121];     // index = delta + 60
-extern const HuffCode* const kSpectralCodes[12];  // books 1 to 11 (0 unused)
+// Code words of the noiseless coding books, read from the codec's own
+// encoder tables (indexed as in ISO/IEC 14496-3 Tables 4.A.1 to 4.A.12).
+HuffCode ScalefactorCode(int index);       // index = delta + 60
+HuffCode SpectralCode(int book, int index);  // books 1 to 11
 
 struct SwbTables {
     const int* longOffsets;  // longBands + 1 entries, last 1024
