@@ -14,8 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,12 +31,21 @@ bool EndsWith(const std::string& s, const char* suffix) {
 }
 
 bool ReadFile(const char* command, const std::string& path, std::vector<uint8_t>* out) {
-    std::ifstream f(path, std::ios::binary);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!f) {
         std::fprintf(stderr, "aurivane %s: cannot open %s\n", command, path.c_str());
         return false;
     }
-    out->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    // One read of the whole size where the size is known, blocks otherwise.
+    out->clear();
+    if (std::fseek(f.get(), 0, SEEK_END) == 0) {
+        const long size = std::ftell(f.get());
+        if (size > 0) out->reserve(static_cast<std::size_t>(size));
+        std::fseek(f.get(), 0, SEEK_SET);
+    }
+    uint8_t block[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(block, 1, sizeof block, f.get())) > 0) out->insert(out->end(), block, block + n);
     if (out->empty()) {
         std::fprintf(stderr, "aurivane %s: %s is empty; expected an ADTS AAC stream or an AacPacketStream\n", command,
                      path.c_str());
@@ -61,9 +69,30 @@ std::vector<std::string> Files(const Args& args) {
 
 // Clamps and truncates toward zero, as the AacDecoder filter converts.
 int16_t ToPcm16(float v) {
-    if (v < -32768.0f) v = -32768.0f;
-    if (v > 32767.0f) v = 32767.0f;
+    v = v < -32768.0f ? -32768.0f : v;
+    v = v > 32767.0f ? 32767.0f : v;
     return static_cast<int16_t>(v);
+}
+
+// Interleaves `length` samples of channels a and b (the same for one
+// channel written twice) in a loop the compiler vectorises.
+void InterleavePcm16(const float* a, const float* b, int length, int16_t* out) {
+    for (int i = 0; i < length; ++i) {
+        out[2 * i] = ToPcm16(a[i]);
+        out[2 * i + 1] = ToPcm16(b[i]);
+    }
+}
+
+// Loads a raw data block into the decoder's bit buffer, which starts empty.
+void LoadBlock(BitBuffer* bits, uint8_t* storage, std::size_t capacity, const AdtsBlock& block) {
+    BitBufferCreate(bits, storage, static_cast<uint32_t>(capacity));
+    if (block.size < capacity) {
+        std::memcpy(storage, block.data, block.size);
+        bits->writeByte = storage + block.size;
+        bits->bitCount = static_cast<int32_t>(8 * block.size);
+    } else {
+        for (std::size_t i = 0; i < block.size; ++i) BitBufferWrite(bits, block.data[i], 8);
+    }
 }
 
 
@@ -163,10 +192,15 @@ int DecodeAdts(const std::vector<uint8_t>& s, const std::string& inPath, const s
         std::fprintf(stderr, "aurivane decode: %d Hz is not supported\n", frame.header.sampleRate);
         return 1;
     }
-    WavData wav;
+    WavWriter out;
+    std::string error;
+    if (!out.Open(outPath, &error)) {
+        std::fprintf(stderr, "aurivane decode: %s\n", error.c_str());
+        return 1;
+    }
     const int coreRate = frame.header.sampleRate;
-    wav.sampleRate = static_cast<uint32_t>(coreRate);
-    wav.channels = frame.header.channelConfig == 1 ? 1 : 2;
+    uint32_t outRate = static_cast<uint32_t>(coreRate);
+    uint16_t outChannels = frame.header.channelConfig == 1 ? 1 : 2;
     std::size_t blocks = 0, failed = 0;
     // HE-AAC: SBR (and PS) are signalled implicitly by the fill elements.
     // When the first block carries SBR data the output runs at twice the
@@ -185,8 +219,8 @@ int DecodeAdts(const std::vector<uint8_t>& s, const std::string& inPath, const s
         }
         if (blocks == 0 && sbrDecoder != nullptr) {
             heAac = true;
-            wav.sampleRate *= 2;
-            wav.channels = 2;
+            outRate *= 2;
+            outChannels = 2;
         }
         int n = 1024;
         if (sbrDecoder != nullptr) {
@@ -202,12 +236,21 @@ int DecodeAdts(const std::vector<uint8_t>& s, const std::string& inPath, const s
         // A core-rate frame in an SBR stream is held for two output samples
         // (and an SBR frame in a plain stream decimated) so the rate holds.
         const int length = heAac ? 2048 : 1024;
-        for (int i = 0; i < length; ++i) {
-            for (int c = 0; c < wav.channels; ++c) {
-                const int at = n * (channels == 2 ? c : 0) + i * n / length;
-                wav.samples.push_back(ToPcm16(time[static_cast<std::size_t>(at)]));
+        int16_t* pcm = out.Reserve(static_cast<std::size_t>(length) * outChannels);
+        const float* second = time.data() + (channels == 2 ? n : 0);
+        if (n == length && outChannels == 2) {
+            InterleavePcm16(time.data(), second, length, pcm);
+        } else if (n == length) {
+            for (int i = 0; i < length; ++i) pcm[i] = ToPcm16(time[static_cast<std::size_t>(i)]);
+        } else {
+            for (int i = 0; i < length; ++i) {
+                for (int c = 0; c < outChannels; ++c) {
+                    const int at = n * (channels == 2 ? c : 0) + i * n / length;
+                    pcm[i * outChannels + c] = ToPcm16(time[static_cast<std::size_t>(at)]);
+                }
             }
         }
+        out.Commit(static_cast<std::size_t>(length) * outChannels);
     };
     do {
         if (frame.header.sampleRate != coreRate) {
@@ -219,9 +262,7 @@ int DecodeAdts(const std::vector<uint8_t>& s, const std::string& inPath, const s
             if (frame.blocksDelimited || b == 0) {
                 // Each frame starts on an empty buffer, so bits that a damaged
                 // block left unread cannot shift the next one.
-                const AdtsBlock& block = frame.blocks[frame.blocksDelimited ? b : 0];
-                BitBufferCreate(&bits, storage.get(), kStorageBytes);
-                for (std::size_t i = 0; i < block.size; ++i) BitBufferWrite(&bits, block.data[i], 8);
+                LoadBlock(&bits, storage.get(), kStorageBytes, frame.blocks[frame.blocksDelimited ? b : 0]);
             }
             decodeOne(1);
         }
@@ -231,15 +272,14 @@ int DecodeAdts(const std::vector<uint8_t>& s, const std::string& inPath, const s
     BitBufferCreate(&bits, storage.get(), kStorageBytes);
     decodeOne(0);
 
-    std::string error;
-    if (!WriteWav(outPath, wav, &error)) {
+    if (!out.Finish(outRate, outChannels, &error)) {
         std::fprintf(stderr, "aurivane decode: %s\n", error.c_str());
         return 1;
     }
     char summary[256];
     std::snprintf(summary, sizeof summary, "%zu raw data blocks, %zu failed (concealed), %zu bytes skipped%s, %u Hz, %u channel%s",
                   blocks - 1, failed, reader.SkippedBytes(), reader.Truncated() ? ", truncated tail" : "",
-                  wav.sampleRate, wav.channels, wav.channels == 1 ? "" : "s");
+                  outRate, outChannels, outChannels == 1 ? "" : "s");
     progress.Finish(summary);
     if (heAac) std::printf("HE-AAC: SBR at twice the core rate, %zu SBR frames failed\n", sbrFailed);
     return failed == 0 ? 0 : 1;
@@ -266,8 +306,7 @@ HeAacProbe ProbeHeAac(const std::vector<AdtsBlock>& blocks, int coreRate) {
     if (AacCoreDecoderConfigure(decoder.get(), coreRate, 0) != 0 || sbrStorage == nullptr) return probe;
     SbrDecoder* sbrDecoder = nullptr;
     for (const AdtsBlock& block : blocks) {
-        BitBufferCreate(&bits, storage.get(), kStorageBytes);
-        for (std::size_t i = 0; i < block.size; ++i) BitBufferWrite(&bits, block.data[i], 8);
+        LoadBlock(&bits, storage.get(), kStorageBytes, block);
         sbr.count = 0;
         int size = 0, rate = 0, channels = 0, mode = 0;
         AacCoreDecodeFrame(decoder.get(), &size, &rate, &channels, &mode, 1);

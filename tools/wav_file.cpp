@@ -7,6 +7,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -143,6 +144,87 @@ std::vector<uint8_t> SerialiseWav(const WavData& wav) {
 bool WriteWav(const std::string& path, const WavData& wav, std::string* error) {
     const std::size_t frames = wav.channels ? wav.samples.size() / wav.channels : 0;
     return WriteWav(path, wav.samples.data(), frames, static_cast<int>(wav.sampleRate), wav.channels, error);
+}
+
+namespace {
+
+void PutLe(uint8_t* p, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+WavWriter::~WavWriter() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool WavWriter::Open(const std::string& path, std::string* error) {
+    path_ = path;
+    file_ = std::fopen(path.c_str(), "wb");
+    if (file_ == nullptr) {
+        if (error) *error = path + ": cannot create the WAV file";
+        return false;
+    }
+    block_.assign(kBlockBytes, 0);
+    used_ = 0;
+    written_ = 0;
+    failed_ = false;
+    // Placeholder header, rewritten by Finish.
+    const uint8_t header[44] = {};
+    failed_ = std::fwrite(header, 1, sizeof header, file_) != sizeof header;
+    return !failed_;
+}
+
+bool WavWriter::Flush() {
+    if (used_ == 0 || failed_) return !failed_;
+    if constexpr (std::endian::native == std::endian::big) {
+        for (std::size_t i = 0; i + 1 < used_; i += 2) std::swap(block_[i], block_[i + 1]);
+    }
+    failed_ = std::fwrite(block_.data(), 1, used_, file_) != used_;
+    written_ += used_;
+    used_ = 0;
+    return !failed_;
+}
+
+int16_t* WavWriter::Reserve(std::size_t count) {
+    if (used_ + 2 * count > block_.size()) Flush();
+    return reinterpret_cast<int16_t*>(block_.data() + used_);
+}
+
+bool WavWriter::Write(const int16_t* samples, std::size_t count) {
+    while (count > 0) {
+        const std::size_t n = std::min(count, kBlockBytes / 2);
+        std::memcpy(Reserve(n), samples, 2 * n);
+        Commit(n);
+        samples += n;
+        count -= n;
+    }
+    return !failed_;
+}
+
+bool WavWriter::Finish(uint32_t sampleRate, uint16_t channels, std::string* error) {
+    if (file_ == nullptr) return false;
+    Flush();
+    // A RIFF size field holds 32 bits; longer data keeps the largest sizes.
+    const uint32_t dataBytes = static_cast<uint32_t>(std::min<uint64_t>(written_, 0xFFFFFFFFu - 36u));
+    uint8_t h[44];
+    std::memcpy(h, "RIFF", 4);
+    PutLe(h + 4, 36u + dataBytes, 4);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    PutLe(h + 16, 16, 4);
+    PutLe(h + 20, 1, 2);  // WAVE_FORMAT_PCM
+    PutLe(h + 22, channels, 2);
+    PutLe(h + 24, sampleRate, 4);
+    PutLe(h + 28, sampleRate * 2u * channels, 4);
+    PutLe(h + 32, 2u * channels, 2);
+    PutLe(h + 34, 16, 2);
+    std::memcpy(h + 36, "data", 4);
+    PutLe(h + 40, dataBytes, 4);
+    if (!failed_) failed_ = std::fseek(file_, 0, SEEK_SET) != 0 || std::fwrite(h, 1, sizeof h, file_) != sizeof h;
+    if (std::fclose(file_) != 0) failed_ = true;
+    file_ = nullptr;
+    if (failed_ && error) *error = path_ + ": cannot write the WAV file";
+    return !failed_;
 }
 
 }  // namespace aurivane

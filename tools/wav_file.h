@@ -5,6 +5,7 @@
 #define AURIVANE_TOOLS_WAV_FILE_H
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,41 @@ bool ReadWav(const std::string& path, WavData* out, std::string* error);
 // A 16-bit PCM WAV image.
 std::vector<uint8_t> SerialiseWav(const WavData& wav);
 bool WriteWav(const std::string& path, const WavData& wav, std::string* error);
+
+// A 16-bit PCM WAV file written as it is produced: a canonical 44-byte
+// header whose rate, channel count and sizes are filled in by Finish, and
+// samples gathered into blocks of kBlockBytes before each write, so a long
+// decode holds neither the whole output nor a write call per frame.
+class WavWriter {
+public:
+    static constexpr std::size_t kBlockBytes = 1 << 18;
+
+    WavWriter() = default;
+    WavWriter(const WavWriter&) = delete;
+    WavWriter& operator=(const WavWriter&) = delete;
+    ~WavWriter();
+
+    bool Open(const std::string& path, std::string* error);
+    // Interleaved samples; the caller's channel count holds for the file.
+    bool Write(const int16_t* samples, std::size_t count);
+    // Room for `count` more samples in the block, to convert straight into;
+    // Commit(count) then takes them. count <= kBlockBytes / 2.
+    int16_t* Reserve(std::size_t count);
+    void Commit(std::size_t count) { used_ += 2 * count; }
+    // Writes what is held and the header; the file is closed either way.
+    bool Finish(uint32_t sampleRate, uint16_t channels, std::string* error);
+    uint64_t SamplesWritten() const { return (written_ + used_) / 2; }
+
+private:
+    bool Flush();
+
+    std::FILE* file_ = nullptr;
+    std::string path_;
+    std::vector<uint8_t> block_;
+    std::size_t used_ = 0;
+    uint64_t written_ = 0;  // data bytes already in the file
+    bool failed_ = false;
+};
 
 }  // namespace aurivane
 

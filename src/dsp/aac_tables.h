@@ -1,4 +1,4 @@
-// Fixed tables of AAC-LC decoding: Huffman decoding trees and scalefactor
+// Fixed tables of AAC-LC decoding: Huffman lookup tables and scalefactor
 // band offsets (generated, see tools/gen/aac_tables.py).
 #ifndef AURIVANE_DSP_AAC_TABLES_H
 #define AURIVANE_DSP_AAC_TABLES_H
@@ -7,13 +7,18 @@
 
 namespace aurivane {
 
-// A codebook as a tree of nodes of four 16-bit entries, indexed by two bits
-// read at once. Leaf: bit 0 set, value in bits 2 and up, bit 1 set when the
-// second bit read belongs to the next codeword. Inner entry: next node index
-// in bits 2 and up. Value k of a leaf is bits [k*bits, k*bits + bits) minus
-// offset (value 0 lowest).
+// A codebook as a two-level lookup table. The root holds 2^kHuffmanRootBits
+// entries indexed by the next bits of the stream; a codeword longer than
+// that continues in a subtable indexed by the bits after the root's.
+// Entry bits 0-4: bits used at its level (leaf) or subtable index bits
+// (link); bit 5: link; bits 6 and up: value (leaf) or subtable offset.
+// Value k of a leaf is bits [k*bits, k*bits + bits) minus offset (value 0
+// lowest).
+inline constexpr int kHuffmanRootBits = 8;
+inline constexpr int kHuffmanPeekBits = 19;  // longest codeword of any book
+
 struct HuffmanCodebook {
-    const uint16_t* tree;
+    const uint32_t* lookup;
     int32_t dimension;  // values per codeword: 1, 2 or 4
     int32_t bits;       // bits per packed value
     int32_t offset;     // subtracted from each unpacked value

@@ -33,6 +33,110 @@ const TwiddleTable& Twiddles() {
 
 bool IsPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
 
+// Lengths up to 2^kFastLog2 run out of place on contiguous split arrays, so
+// that every butterfly pass from the third on is a unit-stride loop over
+// per-pass twiddles that the compiler vectorises.
+constexpr int kFastLog2 = 12;
+constexpr int kFast = 1 << kFastLog2;
+
+struct FastTables {
+    // Pass with butterfly distance h (4 <= h < kFast) reads its twiddles
+    // e^(-2*pi*i*k/(2h)), k < h, at [h, 2h).
+    float cosine[kFast];
+    float minusSine[kFast];
+    uint16_t reverse[kFast];  // bit reversal over kFastLog2 bits
+    FastTables() {
+        for (int h = 1; h < kFast; h <<= 1) {
+            for (int k = 0; k < h; ++k) {
+                const double a = kTwoPi * k / (2.0 * h);
+                cosine[h + k] = static_cast<float>(std::cos(a));
+                minusSine[h + k] = static_cast<float>(-std::sin(a));
+            }
+        }
+        cosine[0] = 1.0f;
+        minusSine[0] = 0.0f;
+        for (int i = 0; i < kFast; ++i) {
+            int r = 0;
+            for (int b = 0; b < kFastLog2; ++b) r |= ((i >> b) & 1) << (kFastLog2 - 1 - b);
+            reverse[i] = static_cast<uint16_t>(r);
+        }
+    }
+};
+
+const FastTables& Fast() {
+    static const FastTables tables;  // thread-safe one-time initialisation
+    return tables;
+}
+
+// Forward (negative exponent) transform of re + i*im, both contiguous and in
+// bit-reversed order on entry, natural order on exit. n >= 2.
+void ForwardReversed(float* __restrict re, float* __restrict im, int n, const FastTables& t) {
+    if (n == 2) {
+        const float r = re[0] - re[1];
+        const float i = im[0] - im[1];
+        re[0] += re[1];
+        im[0] += im[1];
+        re[1] = r;
+        im[1] = i;
+        return;
+    }
+    // The first two passes as one radix-4 pass: twiddles 1 and -i only.
+    for (int b = 0; b < n; b += 4) {
+        const float r0 = re[b] + re[b + 1], i0 = im[b] + im[b + 1];
+        const float r1 = re[b] - re[b + 1], i1 = im[b] - im[b + 1];
+        const float r2 = re[b + 2] + re[b + 3], i2 = im[b + 2] + im[b + 3];
+        const float r3 = re[b + 2] - re[b + 3], i3 = im[b + 2] - im[b + 3];
+        re[b] = r0 + r2;
+        im[b] = i0 + i2;
+        re[b + 2] = r0 - r2;
+        im[b + 2] = i0 - i2;
+        re[b + 1] = r1 + i3;
+        im[b + 1] = i1 - r3;
+        re[b + 3] = r1 - i3;
+        im[b + 3] = i1 + r3;
+    }
+    for (int h = 4; h < n; h <<= 1) {
+        const float* __restrict wr = t.cosine + h;
+        const float* __restrict wi = t.minusSine + h;
+        for (int base = 0; base < n; base += 2 * h) {
+            float* __restrict ar = re + base;
+            float* __restrict ai = im + base;
+            float* __restrict br = re + base + h;
+            float* __restrict bi = im + base + h;
+            for (int k = 0; k < h; ++k) {
+                const float tr = br[k] * wr[k] - bi[k] * wi[k];
+                const float ti = br[k] * wi[k] + bi[k] * wr[k];
+                br[k] = ar[k] - tr;
+                bi[k] = ai[k] - ti;
+                ar[k] += tr;
+                ai[k] += ti;
+            }
+        }
+    }
+}
+
+// Power-of-two length up to kFast on strided data. A positive exponent is
+// the forward transform of the swapped pair (im, re).
+void PowerOfTwoFast(float* re, float* im, std::ptrdiff_t stride, int n, int sign) {
+    const FastTables& t = Fast();
+    alignas(16) float sr[kFast];
+    alignas(16) float si[kFast];
+    int shift = 0;
+    while ((n << shift) < kFast) ++shift;
+    float* const xr = sign < 0 ? sr : si;
+    float* const xi = sign < 0 ? si : sr;
+    for (int k = 0; k < n; ++k) {
+        const int j = t.reverse[k] >> shift;
+        xr[j] = re[k * stride];
+        xi[j] = im[k * stride];
+    }
+    ForwardReversed(sr, si, n, t);
+    for (int k = 0; k < n; ++k) {
+        re[k * stride] = xr[k];
+        im[k * stride] = xi[k];
+    }
+}
+
 // In-place radix-2 decimation in time on strided data: element k is at
 // re[k*stride], im[k*stride]. sign is the sign of the exponent.
 void PowerOfTwo(float* re, float* im, std::ptrdiff_t stride, int n, int sign) {
@@ -173,7 +277,11 @@ int FftMixedRadix(float* re, float* im, int ntot, int n, int nspan, int isn) {
     const std::ptrdiff_t stride = isn < 0 ? -static_cast<std::ptrdiff_t>(isn) : isn;
     const int sign = isn < 0 ? -1 : 1;
     if (IsPowerOfTwo(n)) {
-        PowerOfTwo(re, im, stride, n, sign);
+        if (n <= kFast) {
+            PowerOfTwoFast(re, im, stride, n, sign);
+        } else {
+            PowerOfTwo(re, im, stride, n, sign);
+        }
         return 1;
     }
     if (n > kMaxGeneralLength) return 0;
