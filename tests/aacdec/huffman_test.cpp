@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -40,8 +42,8 @@ struct Books {
 };
 
 Books LoadBooks() {
-    const std::vector<uint8_t> bytes = aactest::ReadFile(std::string(AURIVANE_SHARED_DIR) + "/tables/aac_huffman.json");
-    const std::string text(bytes.begin(), bytes.end());
+    std::ifstream in(std::string(AURIVANE_SHARED_DIR) + "/tables/aac_huffman.json");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return Books{Arrays(text, "lengths"), Arrays(text, "codes")};
 }
 

@@ -128,18 +128,6 @@ bool FfmpegRemuxToAdts(const std::string& mp4, const std::string& adts, std::str
                error);
 }
 
-double SnrDb(const float* ref, const float* test, std::size_t n) {
-    double signal = 0.0, noise = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        signal += double(ref[i]) * ref[i];
-        const double d = double(ref[i]) - test[i];
-        noise += d * d;
-    }
-    if (noise == 0.0) return 200.0;
-    if (signal == 0.0) return -200.0;
-    return 10.0 * std::log10(signal / noise);
-}
-
 double MaxAbsDiff(const float* ref, const float* test, std::size_t n) {
     double m = 0.0;
     for (std::size_t i = 0; i < n; ++i) m = std::fmax(m, std::fabs(double(ref[i]) - test[i]));

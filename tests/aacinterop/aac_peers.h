@@ -39,8 +39,6 @@ bool FaadDecode(const std::string& path, int channels, int frames, PeerPcm* out,
 // Remuxes an MP4 to ADTS with ffmpeg (stream copy).
 bool FfmpegRemuxToAdts(const std::string& mp4, const std::string& adts, std::string* error);
 
-// SNR of test against ref in dB, over n samples; 200 when identical.
-double SnrDb(const float* ref, const float* test, std::size_t n);
 double MaxAbsDiff(const float* ref, const float* test, std::size_t n);
 // Mean square over n samples.
 double Energy(const float* x, std::size_t n);

@@ -13,6 +13,7 @@
 #include "aac_peers.h"
 #include "aacdec/aac_core_decoder.h"
 #include "packet_stream.h"
+#include "support/speech_measures.h"
 
 namespace aurivane::aactest {
 namespace {
@@ -102,11 +103,11 @@ TEST_P(Concealment, SingleLossIsInterpolatedWithoutFading) {
     EXPECT_EQ(d.statuses[k], expected);
     // Call k still outputs block k - 1; call k + 1 outputs the rebuilt block k.
     for (std::size_t n = k; n <= k + 3; ++n) EXPECT_NEAR(lv[n], 0.0, 3.0) << "frame " << n;
-    const double snr = SnrDb(reference_.frames[k + 1].data(), d.frames[k + 1].data(), 1024);
+    const double snr = test::SnrDb(reference_.frames[k + 1], d.frames[k + 1]);
     EXPECT_LT(snr, 10.0) << "the lost frame should carry random signs, not a copy";
-    EXPECT_GT(SnrDb(reference_.frames[k].data(), d.frames[k].data(), 1024), 100.0);
+    EXPECT_GT(test::SnrDb(reference_.frames[k], d.frames[k]), 100.0);
     for (std::size_t n = k + 3; n < lv.size(); ++n) {
-        EXPECT_GT(SnrDb(reference_.frames[n].data(), d.frames[n].data(), 1024), 100.0) << n;
+        EXPECT_GT(test::SnrDb(reference_.frames[n], d.frames[n]), 100.0) << n;
     }
 }
 

@@ -42,8 +42,16 @@ TEST_P(EncoderStream, MatchesFfmpegFloat) {
     ASSERT_TRUE(FfmpegDecode(copy, item.channels, true, &peer, &error)) << error;
     ASSERT_EQ(peer.samples.size(), ours.samples.size());
     const Comparison c = CompareDelayed(peer, ours);
-    RecordSnr(item.file, "ffmpeg f32", c.snrDb, c.maxDiff, c.frames);
-    EXPECT_GE(c.snrDb, kFloatSnrDb) << item.file << " max diff " << c.maxDiff;
+    if (c.noiseFrames == 0) {
+        RecordSnr(item.file, "ffmpeg f32", c.snrDb, c.maxDiff, c.frames);
+        EXPECT_GE(c.snrDb, kFloatSnrDb) << item.file << " max diff " << c.maxDiff;
+    } else {
+        // Substituted noise is random in every decoder: per band, exact
+        // outside it and by energy in it (ours measures 2-4 dB below the
+        // peer in this stream's noise bands; band errors beside them reach
+        // -84 dB of the signal, from the sidelobes of two different noises).
+        ExpectBandsAgree(CompareBands(peer, ours), item.file, -80.0, -5.0, 1.0);
+    }
 }
 
 // The committed streams exercise the tools they are named after.
@@ -78,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Items, EncoderStream,
                          ::testing::Values(Item{"mono_clicks.aac", 1}, Item{"stereo_ms.aac", 2},
                                            Item{"stereo_is.aac", 2}, Item{"stereo_tns.aac", 2},
                                            Item{"stereo_plain.aac", 2}, Item{"aps_mono_clicks.aac", 1},
-                                           Item{"aps_stereo_ms.aac", 2}, Item{"tone_mono.aac", 1}),
+                                           Item{"aps_stereo_ms.aac", 2}, Item{"tone_mono.aac", 1}, Item{"mono_pns.aac", 1}),
                          [](const auto& info) {
                              std::string n = info.param.file;
                              return n.substr(0, n.find('.'));

@@ -7,8 +7,40 @@
 #include "aac_peers.h"
 #include "aacdec/aac_core_decoder.h"
 #include "adts_reader.h"
+#include "support/reference_fft.h"
+#include "support/speech_measures.h"
+
+#include <complex>
+#include <cstdio>
+
+#include <gtest/gtest.h>
+#include <numbers>
 
 namespace aurivane::aactest {
+
+namespace {
+
+// Lines of the bands that hold noise after the spectral tools: the
+// channel's own PNS bands, and for the right channel also the intensity
+// bands that copy a PNS band of the left one.
+std::bitset<1024> NoiseLines(const ChannelStream& ch, const ChannelStream* left) {
+    std::bitset<1024> lines;
+    const IcsInfo& ics = ch.ics;
+    const bool shortWindows = ics.windowSequence == kEightShort;
+    const int groups = shortWindows ? ics.numGroups : 1;
+    const int scale = shortWindows ? 8 : 1;
+    for (int g = 0; g < groups; ++g) {
+        for (int b = 0; b < ics.maxSfb; ++b) {
+            const int slot = shortWindows ? g * 16 + b : b;
+            const bool intensity = ch.sectionCodebook[slot] == 14 || ch.sectionCodebook[slot] == 15;
+            if (ch.pnsFlag[slot] == 0 && !(intensity && left != nullptr && left->pnsFlag[slot] != 0)) continue;
+            for (int k = scale * ics.offsets[b]; k < scale * ics.offsets[b + 1]; ++k) lines.set(k);
+        }
+    }
+    return lines;
+}
+
+}  // namespace
 
 bool CoreDecodeAdts(const std::vector<uint8_t>& adts, OurPcm* out, std::string* error) {
     AdtsReader reader(adts.data(), adts.size());
@@ -47,6 +79,13 @@ bool CoreDecodeAdts(const std::vector<uint8_t>& adts, OurPcm* out, std::string* 
             out->statuses.push_back(status);
             out->noise.push_back(decoder->channel[0].usesNoise != 0 ||
                                  (channels == 2 && decoder->channel[1].usesNoise != 0));
+            std::array<std::bitset<1024>, 2> lines;
+            if (status == 0) {
+                lines[0] = NoiseLines(decoder->channel[0], nullptr);
+                if (channels == 2) lines[1] = NoiseLines(decoder->channel[1], &decoder->channel[0]);
+            }
+            if (channels == 1) lines[1] = lines[0];
+            out->noiseLines.push_back(lines);
             uint32_t tools = 0;
             for (int c = 0; c < channels && c < 2; ++c) {
                 const ChannelStream& ch = decoder->channel[c];
@@ -87,13 +126,13 @@ Comparison CompareDelayed(const PeerPcm& peer, const OurPcm& ours, std::size_t f
     const float* p = peer.samples.data();
     const float* o = ours.samples.data() + lead * frameSamples;
     const std::size_t n = c.frames * frameSamples;
-    c.snrDb = SnrDb(p, o, n);
+    c.snrDb = test::SnrDb({p, n}, {o, n});
     c.maxDiff = MaxAbsDiff(p, o, n);
     double signal = 0, error = 0, noisePeer = 0, noiseOurs = 0;
     for (std::size_t f = 0; f < c.frames; ++f) {
         const float* pf = p + f * frameSamples;
         const float* of = o + f * frameSamples;
-        c.frameSnrDb.push_back(SnrDb(pf, of, frameSamples));
+        c.frameSnrDb.push_back(test::SnrDb({pf, frameSamples}, {of, frameSamples}));
         // Output frame f of the peer overlaps blocks f + skipped - 1 and f + skipped.
         const std::size_t block = f + static_cast<std::size_t>(peer.skippedFrames);
         const bool noise = (block < ours.noise.size() && ours.noise[block]) ||
@@ -114,23 +153,99 @@ Comparison CompareDelayed(const PeerPcm& peer, const OurPcm& ours, std::size_t f
     return c;
 }
 
-int DetectSkippedFrames(const PeerPcm& peer, const OurPcm& ours) {
-    int best = 0;
-    double bestSnr = -1e9;
-    for (int s = 0; s <= 2; ++s) {
-        PeerPcm shifted;
-        shifted.channels = peer.channels;
-        shifted.skippedFrames = s;
-        shifted.samples.assign(peer.samples.begin(),
-                               peer.samples.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(
-                                                          peer.samples.size(), 40 * 1024 * peer.channels)));
-        const double snr = CompareDelayed(shifted, ours).snrDb;
-        if (snr > bestSnr) {
-            bestSnr = snr;
-            best = s;
+std::vector<BandComparison> CompareBands(const PeerPcm& peer, const OurPcm& ours) {
+    // Hann sidelobes of a noise band 4 bins (8 lines) away are 60 dB down.
+    constexpr int kGuardLines = 8;
+    const int rateIndex = [&] {
+        for (int r = 0; r < kNumRates; ++r) {
+            if (kBandTables[r].rate == ours.sampleRate) return r;
+        }
+        return 0;
+    }();
+    const BandTable& table = kBandTables[rateIndex];
+    std::vector<BandComparison> bands(static_cast<std::size_t>(table.numLong));
+    // Clean bands: error energy; noise bands: both energies.
+    std::vector<double> cleanError(bands.size());
+    double total = 0;
+    std::vector<double> noisePeer(bands.size()), noiseOurs(bands.size());
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+        bands[b].firstLine = table.longOffsets[b];
+        bands[b].endLine = table.longOffsets[b + 1];
+    }
+    const std::size_t channels = static_cast<std::size_t>(ours.channels);
+    const std::size_t frameSamples = 1024 * channels;
+    const std::size_t lead = 1 + static_cast<std::size_t>(peer.skippedFrames);
+    const std::size_t ourFrames = ours.samples.size() / frameSamples;
+    const std::size_t frames = std::min(peer.samples.size() / frameSamples, ourFrames > lead ? ourFrames - lead : 0);
+    std::vector<double> window(1024);
+    for (std::size_t i = 0; i < 1024; ++i) window[i] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * (i + 0.5) / 1024);
+    std::vector<std::complex<double>> p(1024), o(1024);
+    for (std::size_t f = 0; f < frames; ++f) {
+        const std::size_t block = f + static_cast<std::size_t>(peer.skippedFrames);
+        for (std::size_t c = 0; c < channels; ++c) {
+            std::bitset<1024> noise;
+            for (std::size_t k = block == 0 ? 0 : block - 1; k <= block && k < ours.noiseLines.size(); ++k) {
+                noise |= ours.noiseLines[k][c];
+            }
+            const float* pf = peer.samples.data() + f * frameSamples + c;
+            const float* of = ours.samples.data() + (f + lead) * frameSamples + c;
+            for (std::size_t i = 0; i < 1024; ++i) {
+                p[i] = window[i] * pf[i * channels];
+                o[i] = window[i] * of[i * channels];
+            }
+            test::ReferenceFft(p);
+            test::ReferenceFft(o);
+            for (std::size_t b = 0; b < bands.size(); ++b) {
+                BandComparison& band = bands[b];
+                bool inBand = false, nearBand = false;
+                for (int k = std::max(0, band.firstLine - kGuardLines); k < std::min(1024, band.endLine + kGuardLines);
+                     ++k) {
+                    if (!noise.test(static_cast<std::size_t>(k))) continue;
+                    nearBand = true;
+                    inBand |= k >= band.firstLine && k < band.endLine;
+                }
+                // Bin j of the 1024-point spectrum sits on line 2j of the 2048-point MDCT.
+                double ep = 0, eo = 0, ed = 0;
+                for (int j = band.firstLine / 2; j < (band.endLine + 1) / 2; ++j) {
+                    ep += std::norm(p[static_cast<std::size_t>(j)]);
+                    eo += std::norm(o[static_cast<std::size_t>(j)]);
+                    ed += std::norm(p[static_cast<std::size_t>(j)] - o[static_cast<std::size_t>(j)]);
+                }
+                total += ep;
+                if (inBand) {
+                    ++band.noiseCount;
+                    noisePeer[b] += ep;
+                    noiseOurs[b] += eo;
+                } else if (!nearBand) {
+                    ++band.cleanCount;
+                    cleanError[b] += ed;
+                }
+            }
         }
     }
-    return best;
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+        BandComparison& band = bands[b];
+        band.errorDb = cleanError[b] == 0 ? -200.0 : 10.0 * std::log10(cleanError[b] / std::max(total, 1e-30));
+        if (band.noiseCount > 0) band.energyRatioDb = 10.0 * std::log10((noiseOurs[b] + 1e-9) / (noisePeer[b] + 1e-9));
+    }
+    return bands;
+}
+
+void ExpectBandsAgree(const std::vector<BandComparison>& bands, const std::string& what, double maxErrorDb,
+                      double minNoiseDb, double maxNoiseDb) {
+    std::printf("%s, per band: lines, frames clean / error dB, frames with noise / energy ours over peer dB\n",
+                what.c_str());
+    for (const BandComparison& b : bands) {
+        std::printf("  %4d-%4d  %4d %7.1f  %4d %+6.2f\n", b.firstLine, b.endLine, b.cleanCount, b.errorDb,
+                    b.noiseCount, b.energyRatioDb);
+        if (b.cleanCount > 0) {
+            EXPECT_LE(b.errorDb, maxErrorDb) << what << ", lines " << b.firstLine;
+        }
+        if (b.noiseCount >= 8) {
+            EXPECT_GE(b.energyRatioDb, minNoiseDb) << what << ", noise in lines " << b.firstLine;
+            EXPECT_LE(b.energyRatioDb, maxNoiseDb) << what << ", noise in lines " << b.firstLine;
+        }
+    }
 }
 
 }  // namespace aurivane::aactest

@@ -3,6 +3,8 @@
 #ifndef AURIVANE_TESTS_AACINTEROP_OUR_DECODER_H
 #define AURIVANE_TESTS_AACINTEROP_OUR_DECODER_H
 
+#include <array>
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,6 +20,9 @@ struct OurPcm {
     std::vector<float> samples;  // interleaved, 16-bit scale, one frame late
     std::vector<int> statuses;   // per decode call
     std::vector<bool> noise;     // per decode call: the block used noise substitution
+    // Per decode call and channel: the spectral lines (in long-window line
+    // units) that hold substituted noise, directly or through intensity.
+    std::vector<std::array<std::bitset<1024>, 2>> noiseLines;
     std::vector<uint32_t> tools;  // per decode call: ToolFlags the block used
 };
 
@@ -50,8 +55,27 @@ struct Comparison {
 };
 Comparison CompareDelayed(const PeerPcm& peer, const OurPcm& ours, std::size_t frames = 0);
 
-// How many leading frames the peer left out (0 to 2), by best agreement.
-int DetectSkippedFrames(const PeerPcm& peer, const OurPcm& ours);
+// The same comparison per long-window scalefactor band, on the Hann-windowed
+// spectrum of every output frame and channel. A band whose lines (or the
+// lines a few bins around it) hold substituted noise in either overlapping
+// block is compared by energy; a band clear of noise by SNR.
+struct BandComparison {
+    int firstLine = 0, endLine = 0;
+    int cleanCount = 0;  // frames x channels compared sample-exactly
+    // Their error energy against the whole signal's energy (all bands, all
+    // frames): float rounding sits near -140 dB in every band, a wrong
+    // band near the band's own level.
+    double errorDb = 0.0;
+    int noiseCount = 0;          // frames x channels holding noise
+    double energyRatioDb = 0.0;  // ours over the peer's, over those
+};
+std::vector<BandComparison> CompareBands(const PeerPcm& peer, const OurPcm& ours);
+
+// Every band clear of noise within `maxErrorDb` of the peer, every band
+// holding noise in at least 8 frames within [minNoiseDb, maxNoiseDb] of the
+// peer's energy; prints the bands.
+void ExpectBandsAgree(const std::vector<BandComparison>& bands, const std::string& what, double maxErrorDb,
+                      double minNoiseDb, double maxNoiseDb);
 
 }  // namespace aurivane::aactest
 

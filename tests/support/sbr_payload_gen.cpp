@@ -1135,59 +1135,6 @@ std::vector<uint8_t> SbrPayloadGenerator::Next(int maxBytes) {
 
 // ---- raw data blocks -------------------------------------------------------
 
-bool ReadAdtsBlocks(const std::vector<uint8_t>& file, AdtsStream* out, std::string* error, bool resync) {
-    static const int kRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                   22050, 16000, 12000, 11025, 8000,  7350};
-    struct Header {
-        bool crc;
-        int sfi, channels, blocks;
-        std::size_t length;
-    };
-    auto parse = [&file](std::size_t pos, Header* h) {
-        if (pos + 7 > file.size()) return false;
-        const uint8_t* p = file.data() + pos;
-        if (p[0] != 0xFF || (p[1] & 0xF6) != 0xF0) return false;
-        h->crc = (p[1] & 1) == 0;
-        h->sfi = (p[2] >> 2) & 15;
-        h->channels = ((p[2] & 1) << 2) | (p[3] >> 6);
-        h->length = (static_cast<std::size_t>(p[3] & 3) << 11) | (static_cast<std::size_t>(p[4]) << 3) | (p[5] >> 5);
-        h->blocks = (p[6] & 3) + 1;
-        return h->sfi <= 12 && h->length >= (h->crc ? 9u : 7u);
-    };
-    *out = AdtsStream{};
-    std::size_t pos = 0;
-    while (pos + 7 <= file.size()) {
-        Header h{};
-        bool ok = parse(pos, &h);
-        if (ok && resync) {
-            // A plausible frame is followed by another header or the end.
-            Header next{};
-            const std::size_t end = pos + h.length;
-            ok = end <= file.size() && (end == file.size() || end + 7 > file.size() || parse(end, &next));
-            if (!ok && end > file.size() && !out->blocks.empty()) break;  // truncated tail
-        }
-        if (!ok) {
-            if (resync) {
-                ++pos;
-                continue;
-            }
-            *error = "no ADTS frame at offset " + std::to_string(pos);
-            return false;
-        }
-        if (pos + h.length > file.size() || h.blocks != 1) {
-            *error = "unsupported or truncated ADTS frame at offset " + std::to_string(pos);
-            return false;
-        }
-        out->sampleRate = kRates[h.sfi];
-        out->channelConfig = h.channels;
-        const std::size_t head = h.crc ? 9 : 7;
-        out->blocks.emplace_back(file.begin() + static_cast<long>(pos + head),
-                                 file.begin() + static_cast<long>(pos + h.length));
-        pos += h.length;
-    }
-    return true;
-}
-
 long BlockBitsBeforeEnd(const std::vector<uint8_t>& block) {
     long last = -1;
     for (long i = static_cast<long>(block.size()) * 8 - 1; i >= 0; --i) {
@@ -1221,33 +1168,6 @@ std::vector<uint8_t> InsertFillElement(const std::vector<uint8_t>& block, const 
     w.Put(7, 3);  // ID_END
     w.AlignZero();
     return w.Bytes();
-}
-
-std::vector<uint8_t> WrapAdts(const AdtsStream& s) {
-    static const int kRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                   22050, 16000, 12000, 11025, 8000,  7350};
-    int sfi = 0;
-    while (sfi < 12 && kRates[sfi] != s.sampleRate) ++sfi;
-    std::vector<uint8_t> out;
-    for (const auto& b : s.blocks) {
-        const std::size_t len = b.size() + 7;
-        SbrBitWriter w;
-        w.Put(0xFFF, 12);
-        w.Put(0, 1);  // MPEG-4
-        w.Put(0, 2);  // layer
-        w.Put(1, 1);  // protection_absent
-        w.Put(1, 2);  // profile: AAC-LC
-        w.Put(static_cast<uint32_t>(sfi), 4);
-        w.Put(0, 1);
-        w.Put(static_cast<uint32_t>(s.channelConfig), 3);
-        w.Put(0, 4);  // original/copy, home, copyright id bit and start
-        w.Put(static_cast<uint32_t>(len), 13);
-        w.Put(0x7FF, 11);  // variable rate
-        w.Put(0, 2);       // one raw data block
-        out.insert(out.end(), w.Bytes().begin(), w.Bytes().end());
-        out.insert(out.end(), b.begin(), b.end());
-    }
-    return out;
 }
 
 std::vector<uint8_t> WrapPacketStream(const AdtsStream& s) {

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "support/adts_stream.h"
+
 namespace aurivane::test {
 
 // MSB-first bit writer over a growing byte vector.
@@ -186,18 +188,6 @@ private:
 
 // ---- AAC-LC raw data block plumbing -------------------------------------
 
-struct AdtsStream {
-    int sampleRate = 0;
-    int channelConfig = 0;
-    std::vector<std::vector<uint8_t>> blocks;  // raw data blocks, one per frame
-};
-
-// Reads CRC-less or CRC-protected single-block ADTS frames; false on
-// anything else, unless `resync`: then bytes that do not start a frame
-// followed by another frame (or the end) are skipped and a truncated last
-// frame is dropped.
-bool ReadAdtsBlocks(const std::vector<uint8_t>& file, AdtsStream* out, std::string* error, bool resync = false);
-
 // Bit length of a raw data block without its END element, found as the
 // last 1 bit (END is 111 and the byte alignment after it is zero).
 // Returns -1 when the block does not end that way.
@@ -209,7 +199,6 @@ long BlockBitsBeforeEnd(const std::vector<uint8_t>& block);
 std::vector<uint8_t> InsertFillElement(const std::vector<uint8_t>& block,
                                        const std::vector<uint8_t>& payload);
 
-std::vector<uint8_t> WrapAdts(const AdtsStream& stream);
 std::vector<uint8_t> WrapPacketStream(const AdtsStream& stream);  // [length][block]...
 
 // Drops blocks above `maxBytes` so that every block, with its SBR data,

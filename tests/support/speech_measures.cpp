@@ -18,6 +18,19 @@ double Energy(Pcm x) {
     return e;
 }
 
+template <typename T>
+double SnrOf(std::span<const T> ref, std::span<const T> test, double cap) {
+    const std::size_t n = std::min(ref.size(), test.size());
+    double sig = 0, err = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double d = static_cast<double>(ref[i]) - test[i];
+        sig += static_cast<double>(ref[i]) * ref[i];
+        err += d * d;
+    }
+    if (err == 0) return cap;
+    if (sig == 0) return -cap;
+    return std::min(cap, 10.0 * std::log10(sig / err));
+}
 
 }  // namespace
 
@@ -52,18 +65,9 @@ Aligned AlignByLag(Pcm ref, Pcm test, int lag) {
     return {ref.subspan(r0, n), test.subspan(t0, n)};
 }
 
-double SnrDb(Pcm ref, Pcm test) {
-    const std::size_t n = std::min(ref.size(), test.size());
-    double sig = 0, err = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double d = static_cast<double>(ref[i]) - test[i];
-        sig += static_cast<double>(ref[i]) * ref[i];
-        err += d * d;
-    }
-    if (err == 0) return 100.0;
-    if (sig == 0) return -100.0;
-    return std::min(100.0, 10.0 * std::log10(sig / err));
-}
+
+double SnrDb(Pcm ref, Pcm test) { return SnrOf(ref, test, 100.0); }
+double SnrDb(std::span<const float> ref, std::span<const float> test) { return SnrOf(ref, test, 200.0); }
 
 double SegmentalSnrDb(Pcm ref, Pcm test, std::size_t frame) {
     const std::size_t n = std::min(ref.size(), test.size());

@@ -24,6 +24,10 @@ Aligned AlignByLag(Pcm ref, Pcm test, int lag);
 
 // Plain SNR of test against ref over the whole span, in dB (capped at 100).
 double SnrDb(Pcm ref, Pcm test);
+// The same on float samples (decoders' float output, at any scale), capped
+// at 200 dB, which is also the figure for identical signals; -200 when ref
+// is silent and test is not.
+double SnrDb(std::span<const float> ref, std::span<const float> test);
 
 // Mean of per-frame SNRs, each clamped to [-10, 35] dB, over the frames
 // whose reference is above a silence floor (mean square 1.0 = -90 dBFS).
