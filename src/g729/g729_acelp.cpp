@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "g729/g729_filters.h"
 #include "g729/g729_frame.h"
 #include "g729/g729_tables.h"
 
@@ -15,11 +16,11 @@ void AcelpSearch(const double* x, const double* h, double code[40], double y[40]
                  int* signs) {
     constexpr int L = kSubframe;
     double dn[L], sign[L];
+    BackwardFilter(x, h, dn);
     for (int i = 0; i < L; ++i) {
-        double s = 0.0;
-        for (int j = i; j < L; ++j) s += x[j] * h[j - i];
         // The pulse at a position takes the sign of the backward-filtered
         // target, so only magnitudes are searched.
+        const double s = dn[i];
         sign[i] = s >= 0.0 ? 1.0 : -1.0;
         dn[i] = s >= 0.0 ? s : -s;
     }

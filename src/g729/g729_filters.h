@@ -23,8 +23,14 @@ inline void Residual(const double a[11], const double* x, double* y, int n) {
 // replaced by the last ten outputs when update is true.
 void Synthesis(const double a[11], const double* x, double* y, int n, double mem[10], bool update);
 
-// y[n] = sum_{i<=n} x[i] h[n-i], n = 0..len-1.
+// y[n] = sum_{i<=n} x[i] h[n-i], n = 0..len-1; y overlaps neither x nor h.
 void Convolve(const double* x, const double* h, double* y, int len);
+
+// Backward filtering of a subframe target through the impulse response:
+// d[i] = sum_{j=i}^{39} x[j] h[j-i] (the correlation vector of the pitch
+// and fixed-codebook searches).
+inline constexpr int kBackwardLength = 40;
+void BackwardFilter(const double* x, const double* h, double* d);
 
 inline double Dot(const double* x, const double* y, int n) {
     double s = 0.0;
@@ -38,7 +44,9 @@ public:
     HighPass2(const double b[3], const double a[3]) : b_(b), a_(a) {}
     void Reset() { x1_ = x2_ = y1_ = y2_ = 0.0; }
     double Process(double x) {
-        const double y = b_[0] * x + b_[1] * x1_ + b_[2] * x2_ + a_[1] * y1_ + a_[2] * y2_;
+        // y[n-1] enters last: it is the only term the previous sample has
+        // only just produced.
+        const double y = b_[0] * x + b_[1] * x1_ + b_[2] * x2_ + a_[2] * y2_ + a_[1] * y1_;
         x2_ = x1_;
         x1_ = x;
         y2_ = y1_;

@@ -5,13 +5,18 @@
 namespace aurivane::g729 {
 
 void WindowedAutocorrelation(const double* speech240, double r[11]) {
-    double w[kWindow];
-    for (int i = 0; i < kWindow; ++i) w[i] = speech240[i] * kLpWindow[i];
-    for (int k = 0; k <= kOrder; ++k) {
-        double s = 0.0;
-        for (int i = k; i < kWindow; ++i) s += w[i] * w[i - k];
-        r[k] = s;
+    // Sample-major with all eleven lags side by side: each r[k] still sums
+    // in increasing i, but the eleven chains no longer wait on each other.
+    // The zeros before the window only add +0 to sums that are still +0.
+    double w[kOrder + kWindow];
+    for (int i = 0; i < kOrder; ++i) w[i] = 0.0;
+    for (int i = 0; i < kWindow; ++i) w[kOrder + i] = speech240[i] * kLpWindow[i];
+    double acc[kOrder + 1] = {};
+    for (int i = kOrder; i < kOrder + kWindow; ++i) {
+        const double wi = w[i];
+        for (int k = 0; k <= kOrder; ++k) acc[k] += wi * w[i - k];
     }
+    for (int k = 0; k <= kOrder; ++k) r[k] = acc[k];
     if (r[0] < 1.0) r[0] = 1.0;
     for (int k = 0; k <= kOrder; ++k) r[k] *= kLagWindow[k];
 }

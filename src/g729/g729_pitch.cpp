@@ -24,12 +24,23 @@ void AdaptiveVector(double* exc, int t0, int frac, int n) {
         past[i] = kInterp3[f + k];
         future[i] = kInterp3[kUpSamp - f + k];
     }
-    for (int j = 0; j < n; ++j) {
-        const double* x1 = x0 + j;
-        const double* x2 = x0 + j + 1;
-        double s = 0.0;
-        for (int i = 0; i < kInterpHalf; ++i) s += x1[-i] * past[i] + x2[i] * future[i];
-        exc[j] = s;
+    // Output-parallel in chunks: v[j] reads the excitation up to j - t0 +
+    // kInterpHalf, so a chunk of t0 - kInterpHalf outputs (at least 10) never
+    // reads its own results and its loop over j vectorises; each v[j] still
+    // sums its taps in increasing i.
+    const int chunk = t0 > kInterpHalf ? t0 - kInterpHalf : 1;
+    for (int j0 = 0; j0 < n; j0 += chunk) {
+        const int len = n - j0 < chunk ? n - j0 : chunk;
+        double v[kMaxFilterLength];
+        for (int j = 0; j < len; ++j) v[j] = 0.0;
+        const double* x = x0 + j0;
+        for (int i = 0; i < kInterpHalf; ++i) {
+            const double p = past[i], q = future[i];
+            const double* x1 = x - i;
+            const double* x2 = x + 1 + i;
+            for (int j = 0; j < len; ++j) v[j] += x1[j] * p + x2[j] * q;
+        }
+        for (int j = 0; j < len; ++j) exc[j0 + j] = v[j];
     }
 }
 
@@ -99,11 +110,7 @@ int ClosedLoopPitch(double* exc, const double* target, const double* h, int tmin
     // Backward-filtered target: correlation with the filtered past
     // excitation becomes a plain dot product with the excitation.
     double dn[kSubframe];
-    for (int i = 0; i < kSubframe; ++i) {
-        double s = 0.0;
-        for (int j = i; j < kSubframe; ++j) s += target[j] * h[j - i];
-        dn[i] = s;
-    }
+    BackwardFilter(target, h, dn);
     double max = 0.1;
     int t0 = tmin;
     for (int t = tmin; t <= tmax; ++t) {

@@ -6,7 +6,7 @@
 namespace aurivane::g729 {
 
 // exc[0..n-1] = past excitation at delay t0 + frac/3 (frac in -1..1);
-// exc[-(t0 + 11)..-1] must be valid. Works in place for delays below n.
+// exc[-(t0 + 11)..-1] must be valid; n <= 80. Works in place for delays below n.
 void AdaptiveVector(double* exc, int t0, int frac, int n);
 
 // Open-loop delay of the 80 weighted-speech samples wsp[0..79] (wsp[-143..-1]
