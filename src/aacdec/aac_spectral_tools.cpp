@@ -39,11 +39,36 @@ const TnsTables& Tns() {
 constexpr int32_t kTnsMaxLong[kNumRates] = {40, 42, 51, 46, 46, 42, 42, 42, 39};
 constexpr int32_t kTnsMaxShort = 14;
 
-// Floor-based split keeps 2^(s/4) exact in its fractional part.
+// Stored scalefactors lie in [-400, 200] (see the syntax's clamp); the
+// gain 2^(s/4 - bias) for bias 6 (short) or 9 (long) is read from a table
+// of s - 4*bias.
+constexpr int32_t kScaleLow = -400 - 4 * 9;
+constexpr int32_t kScaleHigh = 200 - 4 * 6;
+
+struct ScaleTable {
+    float gain[kScaleHigh - kScaleLow + 1];
+    ScaleTable() {
+        for (int32_t e = kScaleLow; e <= kScaleHigh; ++e) {
+            // Floor-based split keeps 2^(e/4) exact in its fractional part.
+            const int32_t whole = (e >= 0) ? e / 4 : -((-e + 3) / 4);
+            const int32_t frac = e - 4 * whole;
+            gain[e - kScaleLow] = static_cast<float>(std::pow(2.0, 0.25 * frac + whole));
+        }
+    }
+};
+
+const ScaleTable& Scales() {
+    static const ScaleTable table;
+    return table;
+}
+
 float ScalePower(int32_t s, int32_t bias) {
-    const int32_t whole = (s >= 0) ? s / 4 : -((-s + 3) / 4);
-    const int32_t frac = s - 4 * whole;
-    return static_cast<float>(std::pow(2.0, 0.25 * frac + whole - bias));
+    const int32_t e = s - 4 * bias;
+    if (e < kScaleLow || e > kScaleHigh) {
+        const int32_t whole = (s >= 0) ? s / 4 : -((-s + 3) / 4);
+        return static_cast<float>(std::pow(2.0, 0.25 * (s - 4 * whole) + whole - bias));
+    }
+    return Scales().gain[e - kScaleLow];
 }
 
 bool IsShort(const ChannelStream* ch) { return ch->ics.windowSequence == kEightShort; }

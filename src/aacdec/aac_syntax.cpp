@@ -166,16 +166,31 @@ int32_t ParseSpectralData(BitBuffer* bits, ChannelStream* ch) {
             const int32_t cb = ch->sectionCodebook[g * 16 + b];
             if (cb < 1 || cb > 11) continue;
             const HuffmanCodebook& book = kSpectralCodebooks[cb];
+            const uint32_t* lookup = book.lookup;
+            const int32_t dimension = book.dimension;
+            const int32_t valueBits = book.bits;
+            const int32_t mask = (1 << valueBits) - 1;
+            const int32_t offset = book.offset;
             const int32_t start = ics.offsets[b];
             const int32_t end = ics.offsets[b + 1];
             for (int32_t w = 0; w < ics.groupLength[g]; ++w) {
                 int32_t* line = ch->quantised + (isShort ? (window + w) * 128 : 0);
-                for (int32_t k = start; k < end; k += book.dimension) {
+                for (int32_t k = start; k < end; k += dimension) {
+                    // A codeword (at most 16 bits) and its sign bits (at most
+                    // 4) come from one 32-bit window.
+                    const uint32_t window32 = HuffmanPeek32(bits);
+                    int32_t used = 0;
+                    const int32_t leaf = static_cast<int32_t>(HuffmanLookup(lookup, window32, &used));
                     int32_t v[4];
-                    HuffmanDecodeSpectral(bits, book, v);
+                    for (int32_t i = 0; i < dimension; ++i) v[i] = ((leaf >> (i * valueBits)) & mask) - offset;
                     if (!book.isSigned) {
-                        for (int32_t i = 0; i < book.dimension; ++i)
-                            if (v[i] != 0 && BitBufferRead(bits, 1)) v[i] = -v[i];
+                        for (int32_t i = 0; i < dimension; ++i) {
+                            if (v[i] != 0) {
+                                if ((window32 << used) >> 31) v[i] = -v[i];
+                                ++used;
+                            }
+                        }
+                        HuffmanConsume(bits, used);
                         if (cb == kEscapeCodebook) {
                             for (int32_t i = 0; i < 2; ++i) {
                                 if (v[i] == 16 || v[i] == -16) {
@@ -184,8 +199,10 @@ int32_t ParseSpectralData(BitBuffer* bits, ChannelStream* ch) {
                                 }
                             }
                         }
+                    } else {
+                        HuffmanConsume(bits, used);
                     }
-                    for (int32_t i = 0; i < book.dimension; ++i) line[k + i] = v[i];
+                    for (int32_t i = 0; i < dimension; ++i) line[k + i] = v[i];
                 }
             }
         }
