@@ -1,5 +1,6 @@
 // G.729 commands: WAV to a raw G.729 frame stream and back, through the
-// engine's G.729 filters, exactly as a host would drive them.
+// engine's G.729 filters, exactly as a host would drive them; decoding also
+// reads the ITU serial bitstream and can lose frames on purpose.
 #include "commands.h"
 
 #include <aurivane/aurivane.h>
@@ -7,7 +8,9 @@
 
 #include "audio_input.h"
 #include "byte_sink.h"
+#include "g729_frame_source.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -120,36 +123,148 @@ int RunEncodeG729(const Args& args) {
     return 0;
 }
 
+namespace {
+
+struct DecodeOptions {
+    std::string in, out;
+    double lossPercent = 0.0;
+    int lossBurst = 1;
+    uint64_t seed = 1;
+};
+
+// "--codec g729", "--loss P[,BURST]" and "--seed N" around the two files.
+bool ParseDecodeOptions(const Args& args, DecodeOptions* o) {
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const bool hasValue = i + 1 < args.size();
+        if (args[i] == "--codec" && hasValue) {
+            if (args[++i] != "g729") return false;
+        } else if (args[i] == "--loss" && hasValue) {
+            char* end = nullptr;
+            const std::string& v = args[++i];
+            o->lossPercent = std::strtod(v.c_str(), &end);
+            if (end == v.c_str()) return false;
+            if (*end == ',') {
+                const char* burst = end + 1;
+                const long b = std::strtol(burst, &end, 10);
+                if (end == burst || b < 1 || b > 50) return false;
+                o->lossBurst = static_cast<int>(b);
+            }
+            if (*end != '\0' || !(o->lossPercent >= 0.0) ||
+                o->lossPercent > FrameLossPattern::MaxPercent(o->lossBurst)) {
+                return false;
+            }
+        } else if (args[i] == "--seed" && hasValue) {
+            char* end = nullptr;
+            o->seed = std::strtoull(args[++i].c_str(), &end, 10);
+            if (*end != '\0') return false;
+        } else {
+            files.push_back(args[i]);
+        }
+    }
+    if (files.size() != 2) return false;
+    o->in = files[0];
+    o->out = files[1];
+    return true;
+}
+
+// Feeds the frames to a new decoder object as a host on a lossy network
+// would: runs of received frames as they are, runs of lost ones as a null
+// buffer of their byte count.
+bool DecodeWithLosses(const std::vector<uint8_t>& frames, const std::vector<bool>& lost, std::vector<uint8_t>* pcm,
+                      ProgressLine* progress) {
+    auto* filter = static_cast<AudioFilter*>(CreateObject(&kG729DecoderId));
+    if (filter == nullptr) {
+        std::fprintf(stderr, "aurivane: this build does not provide the G729Decoder class\n");
+        return false;
+    }
+    ByteSink sink;
+    filter->AddSink(&sink);
+    bool ok = true;
+    for (std::size_t at = 0; at < lost.size() && ok;) {
+        std::size_t n = 1;
+        while (at + n < lost.size() && n < kFramesPerCall && lost[at + n] == lost[at]) ++n;
+        const auto bytes = static_cast<uint32_t>(n * kFrameBytes);
+        ok = filter->Process(lost[at] ? nullptr : frames.data() + at * kFrameBytes, bytes) == 1;
+        at += n;
+        progress->Update(static_cast<double>(at) / 100.0);
+    }
+    DestroyObject(&kG729DecoderId, filter);
+    if (!ok) {
+        std::fprintf(stderr, "aurivane: the G729Decoder failed\n");
+        return false;
+    }
+    pcm->swap(sink.bytes);
+    return true;
+}
+
+}  // namespace
+
 int RunDecodeG729(const Args& args) {
-    std::string inPath, outPath;
-    if (!ParseFiles(args, "usage: aurivane decode [--codec g729] IN.g729 OUT.wav", &inPath, &outPath)) return 2;
-    std::ifstream in(inPath, std::ios::binary);
+    DecodeOptions opt;
+    if (!ParseDecodeOptions(args, &opt)) {
+        std::fprintf(stderr,
+                     "usage: aurivane decode [--codec g729] [--loss P[,BURST]] [--seed N] IN.g729|IN.bit OUT.wav\n"
+                     "  IN: 10-byte G.729 frames, or the ITU serial bitstream (.bit) with its erased frames\n"
+                     "  --loss: lose P %% of the frames in bursts of BURST frames on average (1 to 50,\n"
+                     "          default 1; P at most 100 * BURST / (BURST + 1)); --seed picks the pattern\n");
+        return 2;
+    }
+    std::ifstream in(opt.in, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "aurivane decode: cannot open %s\n", inPath.c_str());
+        std::fprintf(stderr, "aurivane decode: cannot open %s\n", opt.in.c_str());
         return 1;
     }
-    const std::vector<uint8_t> coded((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (coded.size() % kFrameBytes != 0) {
-        std::fprintf(stderr, "aurivane decode: %s: ignoring a trailing partial frame of %zu bytes\n",
-                     inPath.c_str(), coded.size() % kFrameBytes);
+    std::vector<uint8_t> coded((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<bool> lost;
+    std::size_t erased = 0;
+    const bool serial = IsItuBitstream(coded);
+    if (serial) {
+        std::vector<uint8_t> frames;
+        ReadItuBitstream(coded, &frames, &lost);
+        coded.swap(frames);
+        erased = static_cast<std::size_t>(std::count(lost.begin(), lost.end(), true));
+    } else {
+        if (coded.size() % kFrameBytes != 0) {
+            std::fprintf(stderr, "aurivane decode: %s: ignoring a trailing partial frame of %zu bytes\n",
+                         opt.in.c_str(), coded.size() % kFrameBytes);
+        }
+        lost.assign(coded.size() / kFrameBytes, false);
+    }
+    std::size_t dropped = 0;
+    if (opt.lossPercent > 0.0) {
+        FrameLossPattern pattern(opt.lossPercent, opt.lossBurst, opt.seed);
+        for (std::size_t k = 0; k < lost.size(); ++k) {
+            if (pattern.NextLost() && !lost[k]) {
+                lost[k] = true;
+                ++dropped;
+            }
+        }
     }
     std::vector<uint8_t> pcm;
-    ProgressLine progress("decoding", static_cast<double>(coded.size() / kFrameBytes) / 100.0);
-    if (!RunFilter(&kG729DecoderId, "G729Decoder", coded.data(), coded.size(), kFrameBytes, &pcm, &progress)) {
-        return 1;
-    }
+    ProgressLine progress("decoding", static_cast<double>(lost.size()) / 100.0);
+    if (!DecodeWithLosses(coded, lost, &pcm, &progress)) return 1;
     std::vector<int16_t> samples(pcm.size() / 2);
     for (std::size_t i = 0; i < samples.size(); ++i) {
         samples[i] = static_cast<int16_t>(static_cast<uint16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8)));
     }
     std::string error;
-    if (!WriteWav(outPath, samples.data(), samples.size(), 8000, 1, &error)) {
+    if (!WriteWav(opt.out, samples.data(), samples.size(), 8000, 1, &error)) {
         std::fprintf(stderr, "aurivane decode: %s\n", error.c_str());
         return 1;
     }
-    char summary[512];
-    std::snprintf(summary, sizeof summary, "%s: %zu frames -> %s, %.2f s of 8000 Hz mono", inPath.c_str(),
-                  coded.size() / kFrameBytes, outPath.c_str(), samples.size() / 8000.0);
+    std::string losses;
+    if (serial) losses += ", ITU serial bitstream with " + std::to_string(erased) + " erased";
+    if (opt.lossPercent > 0.0) {
+        char text[160];
+        std::snprintf(text, sizeof text, ", %zu dropped (loss %.3g %%, bursts of %d, seed %llu)", dropped,
+                      opt.lossPercent, opt.lossBurst, static_cast<unsigned long long>(opt.seed));
+        losses += text;
+    }
+    if (!losses.empty()) losses += "; lost frames concealed";
+    char summary[768];
+    std::snprintf(summary, sizeof summary, "%s: %zu frames%s -> %s, %.2f s of 8000 Hz mono", opt.in.c_str(),
+                  lost.size(), losses.c_str(), opt.out.c_str(), samples.size() / 8000.0);
     progress.Finish(summary);
     return 0;
 }

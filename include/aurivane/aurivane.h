@@ -65,6 +65,14 @@ protected:
 
 // A sink that also produces: delivers every buffer it makes to each sink of
 // its list, in the order they were added. Splitters and the G.729 filters.
+//
+// G729Decoder: Process takes whole 10-byte G.729 frames and delivers 160
+// bytes of 8 kHz PCM per frame. A lost frame is reported with a null
+// buffer: Process(nullptr, 10 * k) conceals k frames and delivers their
+// 160 bytes each, as if they had arrived (null with a count that is not a
+// multiple of 10 returns 0 and delivers nothing). With two frames a packet:
+//     if (received) decoder->Process(payload, 20);
+//     else decoder->Process(nullptr, 20);  // lost: 320 bytes of concealment
 class AudioFilter : public AudioSink {
 public:
     virtual int32_t AddSink(AudioSink* sink) = 0;

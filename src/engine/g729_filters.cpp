@@ -89,7 +89,9 @@ G729Decoder::G729Decoder() {
 }
 
 int32_t G729Decoder::Process(const void* data, uint32_t byteCount) {
-    if (data == nullptr && byteCount != 0) return 0;
+    // Null stands for byteCount / 10 lost frames; a count that is not whole
+    // frames says the caller lost track of the framing, not a frame.
+    if (data == nullptr && byteCount % kG729FrameBytes != 0) return 0;
     const auto* in = static_cast<const uint8_t*>(data);
     uint32_t frames = byteCount / kG729FrameBytes;
     G729DecoderState& codec = SharedDecoder();
@@ -100,7 +102,7 @@ int32_t G729Decoder::Process(const void* data, uint32_t byteCount) {
         if (!out) return 0;
         for (uint32_t k = 0; k < count; ++k) {
             int16_t pcm[kG729FrameSamples];
-            codec.DecodeFrame(in + static_cast<std::size_t>(k) * kG729FrameBytes, pcm);
+            codec.DecodeFrame(in ? in + static_cast<std::size_t>(k) * kG729FrameBytes : nullptr, pcm);
             uint8_t* dst = out.get() + static_cast<std::size_t>(k) * kPcmFrameBytes;
             for (int i = 0; i < kG729FrameSamples; ++i) {
                 const auto v = static_cast<uint16_t>(pcm[i]);
@@ -109,7 +111,7 @@ int32_t G729Decoder::Process(const void* data, uint32_t byteCount) {
             }
         }
         sinks_.Deliver(out.get(), static_cast<uint32_t>(outBytes));
-        in += static_cast<std::size_t>(count) * kG729FrameBytes;
+        if (in) in += static_cast<std::size_t>(count) * kG729FrameBytes;
         frames -= count;
     } while (frames > 0);
     return 1;

@@ -33,7 +33,9 @@ public:
     G729Decoder();
 
     // 160 bytes of PCM per whole 10-byte frame; a partial frame is dropped.
-    // Same delivery and return rules as the encoder.
+    // Same delivery and return rules as the encoder, except that a null
+    // buffer with a count of whole frames reports that many lost frames:
+    // they are concealed and delivered as 160 bytes each.
     int32_t Process(const void* data, uint32_t byteCount) override;
     int32_t AddSink(AudioSink* sink) override;
     int32_t RemoveSink(AudioSink* sink) override;

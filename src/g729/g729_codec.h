@@ -45,10 +45,21 @@ class G729DecoderState {
 public:
     G729DecoderState();
     void InitDecoder();
-    // One 10-byte frame in (any bit pattern), 80 samples out.
+    // One 10-byte frame in (any bit pattern), 80 samples out. A null frame
+    // is a lost one (bad frame indicator set) and is concealed.
     void DecodeFrame(const uint8_t* frame, int16_t* pcm);
+    // 80 samples for a lost frame, continued from the last frames' history:
+    // the last LSPs, the last pitch delay growing by one per subframe, gains
+    // attenuated from the last ones and a random fixed-codebook vector.
+    void ConcealFrame(int16_t* pcm);
 
 private:
+    // Excitation shift, post-filter and post-processing of a frame whose
+    // synthesized speech is in synth_.
+    void FinishFrame(const double a[2][11], const int delays[2], int16_t* pcm);
+    // The fixed-point reference's 16-bit linear congruential generator.
+    int Random();
+
     double exc_[154 + 80];
     double synMem_[10];
     double synth_[10 + 80];  // ten samples of history, then the frame
@@ -59,6 +70,12 @@ private:
     g729::GainPredictor gainPred_;
     g729::PostFilter postFilter_;
     g729::HighPass2 postProc_;
+    // Concealment memory: the MA predictor switch of the last good LSPs, the
+    // gains of the last subframe and the generator of the random codebook.
+    int prevLspMode_;
+    double gainPitch_;
+    double gainCode_;
+    uint16_t seed_;
 };
 
 // Rounds to the nearest integer (halves away from zero) and saturates to

@@ -7,6 +7,18 @@
 
 namespace aurivane::g729 {
 
+namespace {
+
+// Frame erasure constants of G.729: energy step and floor of the gain
+// predictor memory in dB, per-subframe gain attenuation.
+constexpr double kErasedEnergyStep = 4.0;
+constexpr double kErasedEnergyFloor = -14.0;
+constexpr double kErasedPitchDecay = 0.9;
+constexpr double kErasedPitchMax = 0.9;
+constexpr double kErasedCodeDecay = 0.98;
+
+}  // namespace
+
 void GainPredictor::Reset() {
     for (int i = 0; i < 4; ++i) mem[i] = kGainMemInit[i];
 }
@@ -22,6 +34,25 @@ double GainPredictor::Predict(const double code[40]) const {
 void GainPredictor::Update(double gammaSum) {
     for (int i = 3; i > 0; --i) mem[i] = mem[i - 1];
     mem[0] = 20.0 * std::log10(gammaSum);
+}
+
+void GainPredictor::UpdateErased() {
+    double mean = 0.25 * (mem[0] + mem[1] + mem[2] + mem[3]) - kErasedEnergyStep;
+    if (mean < kErasedEnergyFloor) mean = kErasedEnergyFloor;
+    for (int i = 3; i > 0; --i) mem[i] = mem[i - 1];
+    mem[0] = mean;
+}
+
+void AttenuateGains(double* gp, double* gc) {
+    // Bounded by 0.9 as the Recommendation's text says. The ITU erasure
+    // vector's output is matched more closely without the bound (33.4
+    // against 27.3 dB SNR), but then the first lost subframe may amplify the
+    // periodic excitation (1.356 x 0.9 = 1.22) and the seam after a loss
+    // steps up to 15 % beyond anything the speech itself has; with the bound
+    // the seams stay within the speech.
+    *gp *= kErasedPitchDecay;
+    if (*gp > kErasedPitchMax) *gp = kErasedPitchMax;
+    *gc *= kErasedCodeDecay;
 }
 
 namespace {

@@ -12,7 +12,14 @@ struct GainPredictor {
     // Predicted code gain g0 for the (sharpened) code vector.
     double Predict(const double code[40]) const;
     void Update(double gammaSum);
+    // For a lost subframe: the mean of the memory less 4 dB, at least -14 dB,
+    // so that the frames after a loss predict a decaying energy.
+    void UpdateErased();
 };
+
+// Gains of a lost subframe from those of the subframe before it: the pitch
+// gain times 0.9, at most 0.9; the code gain times 0.98.
+void AttenuateGains(double* gp, double* gc);
 
 // Correlation terms of the weighted error
 // e = gp^2 c[0] + gp c[1] + gc^2 c[2] + gc c[3] + gp gc c[4].
