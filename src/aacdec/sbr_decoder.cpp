@@ -448,7 +448,6 @@ SbrDecoder* SbrDecoderCreate() { return new (std::nothrow) SbrDecoder(); }
 void SbrDecoderDestroy(SbrDecoder* instance) { delete instance; }
 
 SbrDecoder* SbrDecoderOpen(SbrDecoder* d, int coreSampleRate, int coreFrameSize, int optionA, int optionB) {
-    (void)optionA;
     (void)optionB;
     if (!d || coreFrameSize != 1024 || coreSampleRate < 8000 || coreSampleRate > 48000) return nullptr;
     Log2Init();
@@ -462,6 +461,7 @@ SbrDecoder* SbrDecoderOpen(SbrDecoder* d, int coreSampleRate, int coreFrameSize,
     d->tablesValid = false;
     d->coupling = false;
     d->psActive = false;
+    d->lowPower = (optionA & kSbrOptionLowPower) != 0;
     std::memset(&d->pending, 0, sizeof(d->pending));
     d->primed = false;
     InitChannel(d->ch[0]);
@@ -517,7 +517,7 @@ int SbrDecoderApply(SbrDecoder* d, const SbrPayloadList* payloads, float* time, 
         }
     }
     const bool stereo = coreChannels == 2;
-    const bool complex = !stereo;
+    const bool complex = !stereo || !d->lowPower;
     bool hf[2] = {false, false};
     if (d->headerState == kSbrReceivedHeader) {
         if (ctx.ampResChanged && !ctx.reset) ResetChannels(d);

@@ -58,6 +58,7 @@ struct SbrDecoder {
     bool tablesValid;
     bool coupling;
     bool psActive;  // parametric stereo seen since the last reset
+    bool lowPower;  // real-valued QMF for stereo (kSbrOptionLowPower)
     // The core delivers each frame one call late, so the payloads of a call
     // belong to the audio of the next one.
     SbrPayloadList pending;
