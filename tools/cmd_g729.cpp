@@ -204,8 +204,9 @@ int RunDecodeG729(const Args& args) {
     DecodeOptions opt;
     if (!ParseDecodeOptions(args, &opt)) {
         std::fprintf(stderr,
-                     "usage: aurivane decode [--codec g729] [--loss P[,BURST]] [--seed N] IN.g729|IN.bit OUT.wav\n"
-                     "  IN: 10-byte G.729 frames, or the ITU serial bitstream (.bit) with its erased frames\n"
+                     "usage: aurivane decode [--codec g729] [--loss P[,BURST]] [--seed N] IN OUT.wav\n"
+                     "  IN: 10-byte G.729 frames (.g729), or with --codec g729 also the ITU serial\n"
+                     "      bitstream (.bit), whose erased frames are concealed\n"
                      "  --loss: lose P %% of the frames in bursts of BURST frames on average (1 to 50,\n"
                      "          default 1; P at most 100 * BURST / (BURST + 1)); --seed picks the pattern\n");
         return 2;

@@ -54,6 +54,9 @@ public:
     void ConcealFrame(int16_t* pcm);
 
 private:
+    // Pitch sharpening factor for the next subframe, excitation
+    // gp * adaptive + gc * code of subframe s and its synthesis through a.
+    void Excite(int s, const double a[11], const double code[40], double gp, double gc);
     // Excitation shift, post-filter and post-processing of a frame whose
     // synthesized speech is in synth_.
     void FinishFrame(const double a[2][11], const int delays[2], int16_t* pcm);

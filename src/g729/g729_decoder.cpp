@@ -71,12 +71,10 @@ void G729DecoderState::DecodeFrame(const uint8_t* frame, int16_t* pcm) {
     LspToLpc(lspq, a[1]);
     std::memcpy(prevLspQ_, lspq, sizeof prevLspQ_);
 
-    double* exc = exc_ + kExcHistory;
-    double* syn = synth_ + kOrder;
     int delays[2];
     int t1 = 0;
     for (int s = 0; s < 2; ++s) {
-        double* e = exc + s * kSubframe;
+        double* e = exc_ + kExcHistory + s * kSubframe;
         G729PitchDelay d;
         if (s == 0) {
             if (parityError) {
@@ -102,21 +100,7 @@ void G729DecoderState::DecodeFrame(const uint8_t* frame, int16_t* pcm) {
         gainPred_.Update(gamma);
         gainPitch_ = gp;
         gainCode_ = gc;
-
-        sharp_ = gp;
-        if (sharp_ > kSharpMax) sharp_ = kSharpMax;
-        if (sharp_ < kSharpMin) sharp_ = kSharpMin;
-
-        for (int i = 0; i < kSubframe; ++i) {
-            // The fixed-point reference saturates its 16-bit excitation; the
-            // same bound keeps hostile gain sequences from growing without
-            // limit.
-            double v = gp * e[i] + gc * code[i];
-            if (v > 32767.0) v = 32767.0;
-            if (v < -32768.0) v = -32768.0;
-            e[i] = v;
-        }
-        Synthesis(a[s], e, syn + s * kSubframe, kSubframe, synMem_, true);
+        Excite(s, a[s], code, gp, gc);
     }
     FinishFrame(a, delays, pcm);
 }
@@ -139,11 +123,9 @@ void G729DecoderState::ConcealFrame(int16_t* pcm) {
     LspToLpc(prevLspQ_, a[0]);
     std::memcpy(a[1], a[0], sizeof a[0]);
 
-    double* exc = exc_ + kExcHistory;
-    double* syn = synth_ + kOrder;
     int delays[2];
     for (int s = 0; s < 2; ++s) {
-        double* e = exc + s * kSubframe;
+        double* e = exc_ + kExcHistory + s * kSubframe;
         // The last integer delay, one sample longer for every lost subframe
         // so that a long loss does not ring at one fixed period.
         const int t0 = prevT0_;
@@ -159,21 +141,27 @@ void G729DecoderState::ConcealFrame(int16_t* pcm) {
 
         AttenuateGains(&gainPitch_, &gainCode_);
         gainPred_.UpdateErased();
-        const double gp = gainPitch_, gc = gainCode_;
-
-        sharp_ = gp;
-        if (sharp_ > kSharpMax) sharp_ = kSharpMax;
-        if (sharp_ < kSharpMin) sharp_ = kSharpMin;
-
-        for (int i = 0; i < kSubframe; ++i) {
-            double v = gp * e[i] + gc * code[i];
-            if (v > 32767.0) v = 32767.0;
-            if (v < -32768.0) v = -32768.0;
-            e[i] = v;
-        }
-        Synthesis(a[s], e, syn + s * kSubframe, kSubframe, synMem_, true);
+        Excite(s, a[s], code, gainPitch_, gainCode_);
     }
     FinishFrame(a, delays, pcm);
+}
+
+void G729DecoderState::Excite(int s, const double a[11], const double code[40], double gp, double gc) {
+    sharp_ = gp;
+    if (sharp_ > kSharpMax) sharp_ = kSharpMax;
+    if (sharp_ < kSharpMin) sharp_ = kSharpMin;
+
+    double* e = exc_ + kExcHistory + s * kSubframe;
+    for (int i = 0; i < kSubframe; ++i) {
+        // The fixed-point reference saturates its 16-bit excitation; the
+        // same bound keeps hostile gain sequences from growing without
+        // limit.
+        double v = gp * e[i] + gc * code[i];
+        if (v > 32767.0) v = 32767.0;
+        if (v < -32768.0) v = -32768.0;
+        e[i] = v;
+    }
+    Synthesis(a, e, synth_ + kOrder + s * kSubframe, kSubframe, synMem_, true);
 }
 
 void G729DecoderState::FinishFrame(const double a[2][11], const int delays[2], int16_t* pcm) {
