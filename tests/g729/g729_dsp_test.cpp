@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 #include <random>
 
@@ -230,6 +232,8 @@ TEST(G729Gain, QuantiserIndexDecodesToTheSameGains) {
                 1e-9);
     std::mt19937 rng(9);
     std::uniform_real_distribution<double> u(0.0, 1.0);
+    int bestOfAll = 0;
+    double excessChosen = 0.0, excessBest = 0.0;
     for (int n = 0; n < 500; ++n) {
         // Terms of a least-squares error with a known optimum (gp, gc).
         const double gp = 1.2 * u(rng), gc = g0 * 4.0 * u(rng);
@@ -255,7 +259,29 @@ TEST(G729Gain, QuantiserIndexDecodesToTheSameGains) {
         ASSERT_EQ(dc, qc);
         ASSERT_EQ(dg, gamma);
         ASSERT_NEAR(qc, g0 * gamma, 1e-9);
+        // The pre-selected search against every codeword pair: its error
+        // above the unquantised optimum, relative to the best pair's.
+        const auto error = [&t](double p, double c) {
+            return t.c[0] * p * p + t.c[1] * p + t.c[2] * c * c + t.c[3] * c + t.c[4] * p * c;
+        };
+        const double optimum = error(gp, gc);
+        double best = 1e300;
+        for (int i = 0; i < 128; ++i) {
+            DecodeGains(i, g0, &dp, &dc, &dg);
+            if (!tame || dp < 0.9999) best = std::min(best, error(dp, dc));
+        }
+        const double chosen = error(qp, qc);
+        ASSERT_GE(chosen, optimum - 1e-9 * std::fabs(optimum));
+        bestOfAll += chosen <= best + 1e-9 * std::fabs(best);
+        excessChosen += chosen - optimum;
+        excessBest += best - optimum;
     }
+    // Measured: the best pair 366 times, 1.65 times the best pairs' excess
+    // error in all (the pre-selection keeps 4 x 8 of the 8 x 16 pairs).
+    std::printf("gain search: best pair in %d of 500, excess error %.3f x the best pairs'\n", bestOfAll,
+                excessChosen / excessBest);
+    EXPECT_GE(bestOfAll, 350);
+    EXPECT_LE(excessChosen / excessBest, 1.7);
 }
 
 TEST(G729PostFilter, ZeroSpeechWithRingingDecaysTheAdaptiveGain) {

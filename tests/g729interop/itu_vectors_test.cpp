@@ -1,8 +1,9 @@
 // The ITU-T Annex A test vectors. Their reference is fixed point, so our
 // double-precision codec is judged by figures: decoder SNR and level
 // against the reference decoder output, and for the encoder the share of
-// frames and of parameters identical to the reference bitstream. The
-// floors sit just below the measured figures so that a regression shows.
+// frames and of parameters identical to the reference bitstream, next to
+// the independent peer's figures. The floors sit just below the measured
+// figures so that a regression shows.
 #include "g729_test_io.h"
 #include "peer_codec.h"
 #include "support/speech_measures.h"
@@ -20,24 +21,29 @@ namespace {
 struct Vector {
     const char* name;
     double minDecodeSnr;  // ours against the reference decoder output, dB
+    double minOverPeer;   // that SNR minus the peer decoder's
 };
 
+// Measured: 22.75 35.19 25.80 35.14 44.10 36.89 35.92 33.54 dB, the peer's
+// 31.13 31.27 25.19 33.57 41.79 33.90 36.68 32.59 dB.
 const Vector kVectors[] = {
-    {"algthm", 21.0}, {"fixed", 33.0}, {"lsp", 24.0}, {"parity", 33.0},
-    {"pitch", 42.0},  {"speech", 35.0}, {"tame", 34.0}, {"test", 32.0},
+    {"algthm", 22.4, -8.8}, {"fixed", 34.8, 3.5},  {"lsp", 25.5, 0.3},  {"parity", 34.8, 1.2},
+    {"pitch", 43.8, 2.0},   {"speech", 36.6, 2.7}, {"tame", 35.6, -1.1}, {"test", 33.2, 0.6},
 };
 
 struct EncodeVector {
     const char* name;
-    double minFrameShare;  // frames identical to the reference bitstream
-    double minParamShare;  // parameters identical to the reference bitstream
+    std::size_t minSameFrames;  // frames identical to the reference bitstream
+    double minParamShare;       // parameters identical to the reference bitstream
+    double minOverPeer;         // peer-decoded SNR of our frames minus the peer encoder's
 };
 
+// Measured: frames 3 10 0 1 4 1 2, parameters 54.0 67.3 30.6 39.3 29.2
+// 50.6 27.0 %, SNR over the peer's +3.89 +4.48 +0.20 +0.43 +0.60 +2.96 +0.54 dB.
 const EncodeVector kEncodeVectors[] = {
-    {"algthm", 0.0, 0.40}, {"fixed", 0.04, 0.60}, {"lsp", 0.0, 0.28}, {"pitch", 0.0, 0.35},
-    {"speech", 0.0, 0.26}, {"tame", 0.0, 0.44},   {"test", 0.0, 0.23},
+    {"algthm", 3, 0.535, 3.5}, {"fixed", 10, 0.67, 4.1}, {"lsp", 0, 0.303, 0.0}, {"pitch", 1, 0.39, 0.25},
+    {"speech", 4, 0.29, 0.4},  {"tame", 1, 0.50, 2.6},   {"test", 2, 0.265, 0.3},
 };
-
 
 
 struct Loaded {
@@ -84,7 +90,8 @@ TEST_P(ItuDecode, MatchesReferenceOutput) {
                 v.name, in.bits.erased.size(), erased, parityErrors, snr, segSnr, level, peerSnr);
 
     EXPECT_GE(snr, v.minDecodeSnr) << v.name;
-    EXPECT_LT(std::fabs(level), 1.0) << v.name;
+    EXPECT_GE(snr - peerSnr, v.minOverPeer) << v.name;
+    EXPECT_LT(std::fabs(level), 0.3) << v.name;
     if (std::string(v.name) == "parity") {
         // The vector tests the parity handling only if it carries bad
         // parities, and the match above holds only if they are handled:
@@ -148,7 +155,8 @@ TEST_P(ItuDecodeWithErasures, MatchesReferenceUpToFirstErasure) {
     EXPECT_GE(head, v.minSnrBeforeErasure) << v.name;
 }
 
-const ErasedVector kErasedVectors[] = {{"erasure", 60, 0}, {"overflow", 1, 0}};
+// Measured before the first erasure: 27.44 and 35.22 dB.
+const ErasedVector kErasedVectors[] = {{"erasure", 60, 27.1}, {"overflow", 1, 34.9}};
 
 INSTANTIATE_TEST_SUITE_P(Vectors, ItuDecodeWithErasures, ::testing::ValuesIn(kErasedVectors),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -179,23 +187,24 @@ TEST_P(ItuEncode, SharesParametersWithReference) {
         }
         parityOk += ParityMatches(a);
     }
-    const double frameShare = static_cast<double>(sameFrames) / frames;
     const double paramShare = static_cast<double>(sameParams) / (11.0 * frames);
     // Our frames and the peer's, both decoded by the peer, against the
     // reference round trip.
     const double snr = SnrDb(in.reference, PeerDecodeAll(ours));
     const double peerSnr = SnrDb(in.reference, PeerDecodeAll(peer));
-    std::printf("[itu-encode] %-8s frames %5zu  identical frames %5.1f %%  identical parameters %5.1f %%  "
+    std::printf("[itu-encode] %-8s frames %5zu  identical frames %4zu (%5.1f %%)  identical parameters %5.1f %%  "
                 "peer-decoded SNR vs reference output %6.2f dB  (peer encoder: identical parameters %5.1f %%, "
                 "SNR %6.2f dB)\n",
-                v.name, frames, 100 * frameShare, 100 * paramShare, snr, 100.0 * peerSameParams / (11.0 * frames),
-                peerSnr);
+                v.name, frames, sameFrames, 100.0 * sameFrames / frames, 100 * paramShare, snr,
+                100.0 * peerSameParams / (11.0 * frames), peerSnr);
 
     EXPECT_EQ(parityOk, frames) << "our encoder wrote a wrong parity bit";
-    EXPECT_GE(frameShare, v.minFrameShare) << v.name;
+    if (v.minSameFrames > 0) {
+        EXPECT_GE(sameFrames, v.minSameFrames) << v.name;
+    }
     EXPECT_GE(paramShare, v.minParamShare) << v.name;
-    // Our bitstream stays as close to the reference as the peer's does.
-    EXPECT_GE(snr, peerSnr - 2.0) << v.name;
+    // Our bitstream stays at least as close to the reference as the peer's.
+    EXPECT_GE(snr - peerSnr, v.minOverPeer) << v.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Vectors, ItuEncode, ::testing::ValuesIn(kEncodeVectors),
