@@ -12,9 +12,11 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// Pre- and post-rotation factors of the DCT-IV through an N/4-point FFT.
+// Pre- and post-rotation factors of the DCT-IV through an N/4-point FFT,
+// and where each pre-rotated value goes in the FFT's bit-reversed input.
 struct Rotation {
     float preCos[512], preSin[512], postCos[512], postSin[512];
+    uint16_t slot[512];
     explicit Rotation(int32_t count) {
         for (int32_t k = 0; k < count / 2; ++k) {
             const double pre = kPi * (4 * k + 1) / (4.0 * count);
@@ -23,6 +25,7 @@ struct Rotation {
             preSin[k] = static_cast<float>(std::sin(pre));
             postCos[k] = static_cast<float>(std::cos(post));
             postSin[k] = static_cast<float>(std::sin(post));
+            slot[k] = static_cast<uint16_t>(FftBitReverse(k, count / 2));
         }
     }
 };
@@ -33,23 +36,26 @@ const Rotation& RotationFor(int32_t count) {
     return count == 1024 ? longRotation : shortRotation;
 }
 
-// u[n] = 0.5 * sum_k X[k] cos(pi/M (n + 1/2)(k + 1/2)), M = count.
+// u[n] = 0.5 * sum_k X[k] cos(pi/M (n + 1/2)(k + 1/2)), M = count. The
+// pre-rotation writes straight into the FFT's bit-reversed split input and
+// the post-rotation reads its natural-order output; `work` holds count
+// floats.
 void DctIv(const float* x, int32_t count, float* u, float* work) {
     const Rotation& rot = RotationFor(count);
     const int32_t quarter = count / 2;
+    float* re = work;
+    float* im = work + quarter;
     for (int32_t k = 0; k < quarter; ++k) {
-        const float re = 0.5f * x[2 * k];
-        const float im = 0.5f * x[count - 1 - 2 * k];
-        // (re + i im) * exp(-i pre)
-        work[2 * k] = re * rot.preCos[k] + im * rot.preSin[k];
-        work[2 * k + 1] = im * rot.preCos[k] - re * rot.preSin[k];
+        const float a = 0.5f * x[2 * k];
+        const float b = 0.5f * x[count - 1 - 2 * k];
+        // (a + i b) * exp(-i pre)
+        re[rot.slot[k]] = a * rot.preCos[k] + b * rot.preSin[k];
+        im[rot.slot[k]] = b * rot.preCos[k] - a * rot.preSin[k];
     }
-    FftInterleaved(work, quarter, -1);
+    FftForwardBitReversed(re, im, quarter);
     for (int32_t n = 0; n < quarter; ++n) {
-        const float re = work[2 * n];
-        const float im = work[2 * n + 1];
-        u[2 * n] = re * rot.postCos[n] + im * rot.postSin[n];
-        u[count - 1 - 2 * n] = -(im * rot.postCos[n] - re * rot.postSin[n]);
+        u[2 * n] = re[n] * rot.postCos[n] + im[n] * rot.postSin[n];
+        u[count - 1 - 2 * n] = -(im[n] * rot.postCos[n] - re[n] * rot.postSin[n]);
     }
 }
 
@@ -100,6 +106,22 @@ void InverseFilterbank(OverlapState* state, const float* spectrum, uint8_t windo
             float* dst = frame + 448 + 128 * w;
             for (int32_t n = 0; n < 256; ++n) dst[n] += block[n];
         }
+    } else if (windowSequence == kOnlyLong) {
+        // IMDCT, windows and overlap-add in one pass over the DCT-IV
+        // output u: frame[n] = u[512 + n] (n < 512), -u[1535 - n] (n < 1536),
+        // -u[n - 1536] above.
+        float u[1024];
+        DctIv(spectrum, 1024, u, work);
+        const float* rise = win.longWindow[prevShape];
+        const float* fall = win.longWindow[shape];
+        float* overlap = state->overlap;
+        for (int32_t n = 0; n < 512; ++n) output[n] = overlap[n] + u[512 + n] * rise[n];
+        for (int32_t n = 512; n < 1024; ++n) output[n] = overlap[n] + -u[1535 - n] * rise[n];
+        for (int32_t n = 0; n < 512; ++n) overlap[n] = -u[511 - n] * fall[1023 - n];
+        for (int32_t n = 512; n < 1024; ++n) overlap[n] = -u[n - 512] * fall[1023 - n];
+        state->previousShape = shape;
+        state->previousSequence = windowSequence;
+        return;
     } else {
         Imdct(spectrum, 1024, frame, work);
         // Left half.

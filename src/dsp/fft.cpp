@@ -68,6 +68,52 @@ const FastTables& Fast() {
     return tables;
 }
 
+// One radix-2 decimation-in-time pass over a block: a (h values) and b
+// (the next h) become a + W^k b and a - W^k b. Restrict-qualified
+// parameters let the compiler vectorise without run-time alias checks.
+inline void Radix2(float* __restrict ar, float* __restrict ai, float* __restrict br, float* __restrict bi,
+                   const float* __restrict wr, const float* __restrict wi, int h) {
+    for (int k = 0; k < h; ++k) {
+        const float tr = br[k] * wr[k] - bi[k] * wi[k];
+        const float ti = br[k] * wi[k] + bi[k] * wr[k];
+        br[k] = ar[k] - tr;
+        bi[k] = ai[k] - ti;
+        ar[k] += tr;
+        ai[k] += ti;
+    }
+}
+
+// Two radix-2 passes (distances h, then 2h) over a block of 4h values in
+// one sweep. The second pass's twiddle for the upper quarter is W^k times
+// -i, applied as a swap: the same products the table value would give.
+inline void Radix2Squared(float* __restrict r0, float* __restrict i0, float* __restrict r1, float* __restrict i1,
+                          float* __restrict r2, float* __restrict i2, float* __restrict r3, float* __restrict i3,
+                          const float* __restrict w1r, const float* __restrict w1i, const float* __restrict w2r,
+                          const float* __restrict w2i, int h) {
+    for (int k = 0; k < h; ++k) {
+        float tr = r1[k] * w1r[k] - i1[k] * w1i[k];
+        float ti = r1[k] * w1i[k] + i1[k] * w1r[k];
+        const float b0r = r0[k] + tr, b0i = i0[k] + ti;
+        const float b1r = r0[k] - tr, b1i = i0[k] - ti;
+        tr = r3[k] * w1r[k] - i3[k] * w1i[k];
+        ti = r3[k] * w1i[k] + i3[k] * w1r[k];
+        const float b2r = r2[k] + tr, b2i = i2[k] + ti;
+        const float b3r = r2[k] - tr, b3i = i2[k] - ti;
+        tr = b2r * w2r[k] - b2i * w2i[k];
+        ti = b2r * w2i[k] + b2i * w2r[k];
+        r0[k] = b0r + tr;
+        i0[k] = b0i + ti;
+        r2[k] = b0r - tr;
+        i2[k] = b0i - ti;
+        tr = b3r * w2i[k] + b3i * w2r[k];
+        ti = b3i * w2i[k] - b3r * w2r[k];
+        r1[k] = b1r + tr;
+        i1[k] = b1i + ti;
+        r3[k] = b1r - tr;
+        i3[k] = b1i - ti;
+    }
+}
+
 // Forward (negative exponent) transform of re + i*im, both contiguous and in
 // bit-reversed order on entry, natural order on exit. n >= 2.
 void ForwardReversed(float* __restrict re, float* __restrict im, int n, const FastTables& t) {
@@ -95,22 +141,21 @@ void ForwardReversed(float* __restrict re, float* __restrict im, int n, const Fa
         re[b + 3] = r1 - i3;
         im[b + 3] = i1 + r3;
     }
-    for (int h = 4; h < n; h <<= 1) {
-        const float* __restrict wr = t.cosine + h;
-        const float* __restrict wi = t.minusSine + h;
+    int h = 4;
+    // An odd count of the remaining passes: one radix-2 pass first.
+    if (h < n && ((n / h) & 0x2AAAAAAA) != 0) {
         for (int base = 0; base < n; base += 2 * h) {
-            float* __restrict ar = re + base;
-            float* __restrict ai = im + base;
-            float* __restrict br = re + base + h;
-            float* __restrict bi = im + base + h;
-            for (int k = 0; k < h; ++k) {
-                const float tr = br[k] * wr[k] - bi[k] * wi[k];
-                const float ti = br[k] * wi[k] + bi[k] * wr[k];
-                br[k] = ar[k] - tr;
-                bi[k] = ai[k] - ti;
-                ar[k] += tr;
-                ai[k] += ti;
-            }
+            Radix2(re + base, im + base, re + base + h, im + base + h, t.cosine + h, t.minusSine + h, h);
+        }
+        h <<= 1;
+    }
+    // Two radix-2 passes (distances h and 2h) per sweep over the data.
+    for (; h < n; h <<= 2) {
+        for (int base = 0; base < n; base += 4 * h) {
+            float* r = re + base;
+            float* i = im + base;
+            Radix2Squared(r, i, r + h, i + h, r + 2 * h, i + 2 * h, r + 3 * h, i + 3 * h, t.cosine + h,
+                          t.minusSine + h, t.cosine + 2 * h, t.minusSine + 2 * h, h);
         }
     }
 }
@@ -286,6 +331,19 @@ int FftMixedRadix(float* re, float* im, int ntot, int n, int nspan, int isn) {
     }
     if (n > kMaxGeneralLength) return 0;
     GeneralLength(re, im, stride, n, sign);
+    return 1;
+}
+
+int FftBitReverse(int j, int n) {
+    if (n < 2 || n > kFast || !IsPowerOfTwo(n) || j < 0 || j >= n) return 0;
+    int shift = 0;
+    while ((n << shift) < kFast) ++shift;
+    return Fast().reverse[j] >> shift;
+}
+
+int FftForwardBitReversed(float* re, float* im, int n) {
+    if (re == nullptr || im == nullptr || n < 2 || n > kFast || !IsPowerOfTwo(n)) return 0;
+    ForwardReversed(re, im, n, Fast());
     return 1;
 }
 

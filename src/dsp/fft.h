@@ -18,6 +18,13 @@ int FftInterleaved(float* data, int n, int sign);
 int FftSplit(float* re, float* im, int n, int isn);
 int FftSplitCopy(const float* reIn, const float* imIn, float* reOut, float* imOut, int n, int isn);
 
+// For callers that can write their input straight into place: the forward
+// (negative exponent) transform of n = 2^k values, 2 <= n <= 4096, whose
+// element j the caller stored at index FftBitReverse(j, n) of re and im.
+// The result is in natural order. Returns 0 for other lengths.
+int FftBitReverse(int j, int n);
+int FftForwardBitReversed(float* re, float* im, int n);
+
 // sin(2*pi*n/2048) for n = 0..512: the quarter wave the MDCT pre- and
 // post-rotations index with steps of 1 (2048-sample blocks) or 8 (256).
 extern const float kRotationTable[513];
