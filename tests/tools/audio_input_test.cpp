@@ -1,6 +1,8 @@
 // The program reads what users have: other rates, channel counts and
 // containers are converted for G.729 (sox makes the inputs, as a user's tool
 // would), and damaged or foreign files stop with a message and status 1.
+// What it writes and prints is read back by independent means: its WAV
+// header by ffprobe, its class list against the catalogue's ids and names.
 #include "support/speech_measures.h"
 #include "wav_file.h"
 
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 
@@ -105,6 +108,77 @@ TEST(ProgramInput, DamagedAndForeignFilesFailWithAReason) {
     EXPECT_EQ(Cli("decode '" + write(kWork + "song.m4a", mp4, sizeof mp4) + "' '" + kWork + "x.wav'", &log), 1);
     EXPECT_NE(log.find("-c:a copy OUT.aac"), std::string::npos) << log;
     EXPECT_EQ(log.find("unsupported"), std::string::npos) << log;
+}
+
+TEST(ProgramOutput, ClassesListTheCatalogueIdsAndNames) {
+    const char* const expected[8][2] = {
+        {"FDAC6E6C-A23D-43F7-9783-BF2C23AA6BE1", "WaveRecorder"}, {"30A4E8EE-38E9-44FF-9BD3-5CCAD15075C0", "CWavePlayer"},
+        {"DE046EDF-BEEE-4122-9AEC-2C4F9854C97C", "Splitter"},     {"DEB92FE2-8675-4373-A4BD-3E42D6E3FE6F", "Splitter"},
+        {"67CF1A5D-6107-4230-A813-64D4BF2A0AFA", "G729Encoder"},  {"C0E9E058-FD24-4D65-A39D-8CC04549F901", "G729Decoder"},
+        {"00144F58-2975-4334-AC12-D0D05D5F43B5", "AacEncoder"},   {"7257ED4A-F6D7-40AE-8313-D0EDB31E0CAC", "AacDecoder"},
+    };
+    std::string log;
+    ASSERT_EQ(Cli("classes", &log), 0) << log;
+    std::istringstream lines(log);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line.rfind("#", 0), 0u) << "header line: " << line;
+    int rows = 0;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string number, id, name, provided, extra;
+        fields >> number >> id >> name >> provided >> extra;
+        ASSERT_LT(rows, 8) << "extra line: " << line;
+        EXPECT_EQ(number, std::to_string(rows + 1)) << line;
+        EXPECT_EQ(id, expected[rows][0]) << line;
+        EXPECT_EQ(name, expected[rows][1]) << line;
+        EXPECT_TRUE(provided == "yes" || provided == "no") << line;
+        EXPECT_TRUE(extra.empty()) << line;
+        ++rows;
+    }
+    EXPECT_EQ(rows, 8);
+}
+
+TEST(ProgramOutput, HelpNamesEveryCommandAndExitsCleanly) {
+    std::string log;
+    ASSERT_EQ(Cli("--help", &log), 0) << log;
+    EXPECT_EQ(log.rfind("usage: aurivane <command>", 0), 0u) << log;
+    for (const char* command : {"classes", "splitter-demo", "devices", "record", "play", "loopback", "encode", "decode",
+                                "info", "voice-loop"}) {
+        EXPECT_NE(log.find(std::string("\n  ") + command + " "), std::string::npos) << command << " missing:\n" << log;
+    }
+    // A command the help does not list is refused, pointing to the help.
+    std::string unknown;
+    EXPECT_EQ(Cli("frobnicate", &unknown), 2) << unknown;
+    EXPECT_NE(unknown.find("unknown command 'frobnicate'"), std::string::npos) << unknown;
+}
+
+// ffprobe reports the format chunk as it is written: its bit rate is the
+// header's byte rate times eight, not one it computes from the data.
+TEST(ProgramOutput, WavHeaderAsFfprobeReadsIt) {
+    std::string log;
+    if (Shell("ffprobe -version", &log) != 0) GTEST_SKIP() << "ffprobe not installed";
+    for (uint16_t channels : {1, 2, 6}) {
+        for (uint32_t rate : {8000u, 22050u, 48000u}) {
+            WavData wav;
+            wav.channels = channels;
+            wav.sampleRate = rate;
+            wav.samples.assign(static_cast<std::size_t>(rate / 10) * channels, 1000);
+            const std::string path = kWork + "probe_" + std::to_string(channels) + "_" + std::to_string(rate) + ".wav";
+            std::string error;
+            ASSERT_TRUE(WriteWav(path, wav, &error)) << error;
+            ASSERT_EQ(Shell("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bits_per_sample,"
+                            "bit_rate,duration_ts -of default=nw=1 '" + path + "'",
+                            &log),
+                      0)
+                << log;
+            const std::string want = "codec_name=pcm_s16le\nsample_rate=" + std::to_string(rate) +
+                                     "\nchannels=" + std::to_string(channels) + "\nbits_per_sample=16\nduration_ts=" +
+                                     std::to_string(rate / 10) + "\nbit_rate=" + std::to_string(rate * channels * 16) +
+                                     "\n";
+            EXPECT_EQ(log, want) << path;
+        }
+    }
 }
 
 }  // namespace
