@@ -1,6 +1,7 @@
 #include "sbrinterop/sbr_harness.h"
 
 #include "support/reference_fft.h"
+#include "support/speech_measures.h"
 
 #include "aurivane/aurivane.h"
 #include "aacdec/aac_core_decoder.h"
@@ -103,17 +104,16 @@ const std::vector<StreamCase>& GeneratedStreams() {
         add("mono_fixfix8", false, StreamKind::kInvalidGrid, 16, [](SbrGenOptions& o) {
             o.invalidFixFix8Every = 9;
         });
-        // The stereo core too: above its bandwidth the core bands hold only
-        // filter leakage, which a real-valued bank passes and a complex one
-        // largely cancels, so patches copied from there differ between the
-        // two by design.
-        add("stereo_sbr", true, StreamKind::kLowPower, 21, [](SbrGenOptions& o) { o.maxKx = kCoreKx; });
-        add("stereo_coupled_crc", true, StreamKind::kLowPower, 22, [](SbrGenOptions& o) {
+        // The stereo core too (patches copied from above a core's bandwidth
+        // hold only filter leakage, which the real-valued bank of the
+        // low-power option passes and a complex one largely cancels).
+        add("stereo_sbr", true, StreamKind::kHighQuality, 21, [](SbrGenOptions& o) { o.maxKx = kCoreKx; });
+        add("stereo_coupled_crc", true, StreamKind::kHighQuality, 22, [](SbrGenOptions& o) {
             o.coupling = 1;
             o.crc = true;
             o.maxKx = kCoreKx;
         });
-        add("stereo_independent", true, StreamKind::kLowPower, 23, [](SbrGenOptions& o) {
+        add("stereo_independent", true, StreamKind::kHighQuality, 23, [](SbrGenOptions& o) {
             o.coupling = 0;
             o.maxKx = kCoreKx;
         });
@@ -158,9 +158,11 @@ Decoded DecodeWithFfmpeg(const std::string& adtsPath) {
     }
     d.channels = 2;
     d.pcm.resize(raw.size() / 4);
+    d.f32.resize(raw.size() / 4);
     for (std::size_t i = 0; i < d.pcm.size(); ++i) {
         float f;
         std::memcpy(&f, raw.data() + 4 * i, 4);
+        d.f32[i] = f * 32768.0f;
         d.pcm[i] = ToPcm(static_cast<double>(f) * 32768.0);
     }
     d.ok = true;
@@ -183,7 +185,7 @@ Decoded DecodeWithFaad(const std::string& adtsPath) {
     return d;
 }
 
-Decoded DecodeWithOurs(const AdtsStream& stream) {
+Decoded DecodeWithOurs(const AdtsStream& stream, int sbrOptions) {
     Decoded d;
     struct State {
         BitBuffer bits;
@@ -213,7 +215,7 @@ Decoded DecodeWithOurs(const AdtsStream& stream) {
             return d;
         }
         if (sbr == nullptr && s->payloads.count != 0) {
-            sbr = SbrDecoderOpen(storage.get(), rate, n, 0, 0);
+            sbr = SbrDecoderOpen(storage.get(), rate, n, sbrOptions, 0);
         }
         if (sbr != nullptr) {
             if (SbrDecoderApply(sbr, &s->payloads, s->time, &channels, 1, 0, 0) != 0) {
@@ -230,6 +232,8 @@ Decoded DecodeWithOurs(const AdtsStream& stream) {
         }
         const float* right = s->time + (channels == 2 ? n : 0);
         for (int i = 0; i < n; ++i) {
+            d.f32.push_back(s->time[i]);
+            d.f32.push_back(right[i]);
             d.pcm.push_back(ToPcm(s->time[i]));
             d.pcm.push_back(ToPcm(right[i]));
         }
@@ -302,19 +306,10 @@ int FindLag(const std::vector<int16_t>& ref, const std::vector<int16_t>& test, i
     return best;
 }
 
-double SnrDb(const std::vector<int16_t>& ref, const std::vector<int16_t>& test, int lag, std::size_t skip) {
-    // Interleaved stereo: the lag is in sample pairs.
-    const long shift = 2L * lag;
-    double sig = 0, err = 0;
-    for (long i = static_cast<long>(skip) * 2; i < static_cast<long>(ref.size()); ++i) {
-        const long j = i + shift;
-        if (j < 0 || j >= static_cast<long>(test.size())) continue;
-        const double r = ref[i], e = static_cast<double>(test[j]) - r;
-        sig += r * r;
-        err += e * e;
-    }
-    if (err == 0) return 150;
-    return std::min(150.0, 10 * std::log10(std::max(sig, 1e-9) / err));
+double StereoSnrDb(const std::vector<int16_t>& ref, const std::vector<int16_t>& test, int lag, std::size_t skip) {
+    const Aligned a = AlignByLag(ref, test, 2 * lag);
+    const std::size_t from = std::min(2 * skip, a.ref.size());
+    return SnrDb(a.ref.subspan(from), a.test.subspan(from));
 }
 
 double RmsDbfs(const std::vector<int16_t>& x) {
@@ -374,6 +369,79 @@ BandComparison CompareBands(const std::vector<int16_t>& ref, const std::vector<i
     }
     if (c.bands) c.meanAbsDb = sum / c.bands;
     return c;
+}
+
+std::vector<double> BlockHighBandDb(const std::vector<int16_t>& x, int channel, int rate, double fromHz, int lag) {
+    constexpr std::size_t kN = 1024;
+    std::vector<double> out;
+    std::vector<std::complex<double>> buf(kN);
+    const long total = static_cast<long>(x.size()) / 2;
+    const std::size_t firstBin = static_cast<std::size_t>(std::ceil(fromHz * kN / rate));
+    for (long start = lag; start + static_cast<long>(kN) <= total; start += kN) {
+        if (start < 0) {
+            out.push_back(std::nan(""));  // before the signal: not compared
+            continue;
+        }
+        for (std::size_t i = 0; i < kN; ++i) {
+            const double w = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / kN);
+            buf[i] = w * x[static_cast<std::size_t>((start + static_cast<long>(i)) * 2 + channel)];
+        }
+        ReferenceFft(buf);
+        double p = 0;
+        for (std::size_t k = firstBin; k < kN / 2; ++k) p += std::norm(buf[k]);
+        // Full scale sine in one bin of a Hann window: (32768 * N / 4)^2.
+        const double full = std::pow(32768.0 * kN / 4, 2);
+        out.push_back(p > 0 ? 10 * std::log10(p / full) : -300.0);
+    }
+    return out;
+}
+
+namespace {
+
+LevelSpread SpreadOf(std::vector<double> d) {
+    LevelSpread s;
+    if (d.empty()) return s;
+    for (double v : d) s.mean += v;
+    s.mean /= static_cast<double>(d.size());
+    std::sort(d.begin(), d.end());
+    s.median = d[d.size() / 2];
+    s.p90 = d[(d.size() * 9) / 10];
+    return s;
+}
+
+}  // namespace
+
+BlockAgreement CompareBlockLevels(const Decoded& ref, const Decoded& ours, int lag, const Decoded* peer, int peerLag,
+                                  int rate, double fromHz, double marginDb) {
+    BlockAgreement a;
+    for (int c = 0; c < 2; ++c) {
+        const std::vector<double> r = BlockHighBandDb(ref.pcm, c, rate, fromHz);
+        const std::vector<double> o = BlockHighBandDb(ours.pcm, c, rate, fromHz, lag);
+        const std::vector<double> p = peer ? BlockHighBandDb(peer->pcm, c, rate, fromHz, peerLag) : std::vector<double>();
+        double loudest = -300;
+        for (double v : r) loudest = std::max(loudest, v);
+        std::vector<double> dOurs, dPeer;
+        for (std::size_t i = 2; i < r.size() && i < o.size(); ++i) {
+            if (std::isnan(o[i]) || r[i] < loudest - 50 || r[i] < -100) continue;
+            double spread = 0;
+            if (i < p.size() && !std::isnan(p[i])) {
+                spread = std::fabs(p[i] - r[i]);
+                dPeer.push_back(p[i] - r[i]);
+            }
+            const double excess = std::fabs(o[i] - r[i]) - spread - marginDb;
+            dOurs.push_back(o[i] - r[i]);
+            ++a.blocks;
+            if (excess > 0) ++a.outside;
+            if (excess > a.worstDb) {
+                a.worstDb = excess;
+                a.worstBlock = static_cast<int>(i);
+                a.worstChannel = c;
+            }
+        }
+        a.ours[c] = SpreadOf(dOurs);
+        a.peer[c] = SpreadOf(dPeer);
+    }
+    return a;
 }
 
 }  // namespace aurivane::test

@@ -20,6 +20,7 @@ struct Decoded {
     int sampleRate = 0;
     int channels = 0;
     std::vector<int16_t> pcm;  // interleaved
+    std::vector<float> f32;    // ours and ffmpeg: interleaved, before conversion (16-bit scale)
     std::size_t Frames() const { return channels ? pcm.size() / channels : 0; }
     std::vector<int16_t> Channel(int c) const;
 };
@@ -29,9 +30,8 @@ std::string WorkDir();  // scratch directory in the build tree
 // The generated test streams: real AAC-LC cores (committed under
 // tests/data/sbr) with generated SBR/PS payloads.
 enum class StreamKind {
-    kHighQuality,  // mono SBR or mono + PS without IPD/OPD: complex QMF, as the peers
+    kHighQuality,  // SBR, or PS without IPD/OPD: complex QMF, as the peers
     kPhaseParams,  // PS with IPD/OPD, which our decoder does not apply
-    kLowPower,     // stereo SBR: real-valued QMF by design
     kInvalidGrid,  // some frames carry a FIXFIX grid of 8 envelopes
 };
 struct StreamCase {
@@ -54,9 +54,9 @@ Decoded DecodeWithFfmpeg(const std::string& adtsPath);
 Decoded DecodeWithFaad(const std::string& adtsPath);
 
 // Our decoder driven directly (bit buffer, AAC core, SBR/PS) for a core at
-// any rate, exactly as the AacDecoder filter drives it at 22050 Hz.
-// Always two channels (mono duplicated).
-Decoded DecodeWithOurs(const AdtsStream& stream);
+// any rate, exactly as the AacDecoder filter drives it at 22050 Hz (which
+// passes no SBR open options). Always two channels (mono duplicated).
+Decoded DecodeWithOurs(const AdtsStream& stream, int sbrOptions = 0);
 // Through the engine object (class id 8) on an AacPacketStream; the rate
 // is what the frame sizes say (2048 pairs per frame: twice 22050 Hz).
 Decoded DecodeWithEngine(const std::vector<uint8_t>& packetStream);
@@ -64,9 +64,9 @@ Decoded DecodeWithEngine(const std::vector<uint8_t>& packetStream);
 // Lag of `test` against `ref` in [-maxLag, maxLag] (samples of channel 0)
 // that minimises the squared difference over a window of the signals.
 int FindLag(const std::vector<int16_t>& ref, const std::vector<int16_t>& test, int maxLag);
-// SNR of test (shifted back by lag) against ref over the overlap, in dB
-// (capped at 150). Skips `skip` samples at the start of the overlap.
-double SnrDb(const std::vector<int16_t>& ref, const std::vector<int16_t>& test, int lag, std::size_t skip = 0);
+// SNR of interleaved stereo `test`, read `lag` sample pairs late, against
+// `ref`, from pair `skip` of the overlap on.
+double StereoSnrDb(const std::vector<int16_t>& ref, const std::vector<int16_t>& test, int lag, std::size_t skip = 0);
 double RmsDbfs(const std::vector<int16_t>& x);
 
 // Mean power per band of a long-term spectrum (2048-point Hann, hop 1024)
@@ -82,6 +82,33 @@ struct BandComparison {
 // within 60 dB of the loudest band of that range.
 BandComparison CompareBands(const std::vector<int16_t>& ref, const std::vector<int16_t>& test, int sampleRate,
                             int lag, double fromHz, double toHz, double bandHz);
+
+// Level of one channel above fromHz per 1024-sample block (Hann-windowed),
+// in dB; block i starts at sample pair lag + 1024 i (blocks before the
+// signal are NaN).
+std::vector<double> BlockHighBandDb(const std::vector<int16_t>& x, int channel, int sampleRate, double fromHz,
+                                    int lag = 0);
+
+// Signed per-block level differences against the reference, in dB.
+struct LevelSpread {
+    double median = 0, mean = 0, p90 = 0;
+};
+// Per-block levels above fromHz of both channels of `ours` (read `lag`
+// pairs late) against `ref`, over the blocks within 50 dB of the loudest
+// reference block and above -100 dBFS (below, 16-bit decoders differ by
+// their rounding), after the reference's first frame (the SBR and PS
+// start-up, where faad has no output). A block agrees when |ours - ref| is at most the second
+// peer's own distance from `ref` in that block (peer read `peerLag` late;
+// none: 0) plus marginDb.
+struct BlockAgreement {
+    int blocks = 0;       // compared, both channels
+    int outside = 0;      // blocks that do not agree
+    double worstDb = -1;  // largest |ours - ref| - (peer distance + margin)
+    int worstBlock = -1, worstChannel = -1;
+    LevelSpread ours[2], peer[2];
+};
+BlockAgreement CompareBlockLevels(const Decoded& ref, const Decoded& ours, int lag, const Decoded* peer, int peerLag,
+                                  int sampleRate, double fromHz, double marginDb);
 
 }  // namespace aurivane::test
 
