@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstring>
 
 #include "g729/g729_acelp.h"
@@ -21,9 +22,11 @@ constexpr uint16_t kErasureSeed = 21845;
 
 int16_t G729RoundSample(double v) {
     if (!(v == v)) return 0;
-    v = v >= 0.0 ? v + 0.5 : v - 0.5;
-    if (v > 32767.0) return 32767;
-    if (v < -32768.0) return -32768;
+    // Branch-free: the sign of a speech sample is what a branch predictor
+    // cannot guess. v - 0.5 and v + (-0.5) round alike.
+    v += std::copysign(0.5, v);
+    v = v > 32767.0 ? 32767.0 : v;
+    v = v < -32768.0 ? -32768.0 : v;
     return static_cast<int16_t>(v);
 }
 
