@@ -24,48 +24,63 @@ void AcelpSearch(const double* x, const double* h, double code[40], double y[40]
         sign[i] = s >= 0.0 ? 1.0 : -1.0;
         dn[i] = s >= 0.0 ? s : -s;
     }
-    // rr[i][j] = sum_{n=j}^{39} h[n-i] h[n-j] depends on j - i and on the
-    // number of terms 40 - j, so running sums per lag give the whole matrix.
-    double rr[L][L];
-    for (int k = 0; k < L; ++k) {
-        double acc = 0.0;
-        for (int m = 0; m + k < L; ++m) {
-            acc += h[m + k] * h[m];
-            const int j = L - 1 - m;  // 40 - j = m + 1 terms
-            const int i = j - k;
-            const double v = acc * sign[i] * sign[j];
-            rr[i][j] = v;
-            rr[j][i] = v;
+    // rr[i][j] = sum_{n=j}^{39} h[n-i] h[n-j] (i <= j) depends on the lag
+    // j - i and on the number of terms 40 - j: running sums per lag, all lags
+    // side by side, give one row of the lower triangle per step; the signs
+    // of the pulses are folded in (a factor of +-1 is exact).
+    alignas(16) double rr[L][L];
+    double acc[L] = {};
+    for (int m = 0; m < L; ++m) {
+        const double hm = h[m];
+        const int j = L - 1 - m;  // 40 - j = m + 1 terms
+        for (int k = 0; k <= j; ++k) acc[k] += h[m + k] * hm;
+        const double sj = sign[j];
+        for (int i = 0; i <= j; ++i) rr[j][i] = acc[j - i] * sign[i] * sj;
+    }
+    for (int j = 1; j < L; ++j)
+        for (int i = 0; i < j; ++i) rr[i][j] = rr[j][i];
+
+    // Positions of track t are t + 5k; track 3 is searched as {3,..,38} and
+    // as {4,..,39}, so five tracks of eight.
+    constexpr int kTracks = 5, kPerTrack = 8;
+    // The two largest |d| of each track (the earlier position on ties): the
+    // candidates for the leading pulse of a pair.
+    int top[kTracks][2];
+    for (int t = 0; t < kTracks; ++t) {
+        int first = t, second = t;
+        double m = -1.0;
+        for (int k = 0; k < kPerTrack; ++k)
+            if (dn[t + 5 * k] > m) {
+                m = dn[t + 5 * k];
+                first = t + 5 * k;
+            }
+        m = -1.0;
+        for (int k = 0; k < kPerTrack; ++k) {
+            const int p = t + 5 * k;
+            if (p != first && dn[p] > m) {
+                m = dn[p];
+                second = p;
+            }
         }
+        top[t][0] = first;
+        top[t][1] = second;
     }
 
     // Depth-first tree search: four searches, each fixing a first pair of
-    // tracks (its leading pulse limited to the two largest |d| of its track)
+    // tracks (its leading pulse one of the two largest |d| of its track)
     // and then the best second pair exhaustively; the four searches cycle the
     // track order, once for each half {3,8,..,38} and {4,9,..,39} of track 3.
-    struct Track {
-        int pos[8];
-    };
-    Track tracks[5];  // 0, 1, 2, 3 (3 + 5k), 4 (4 + 5k)
-    for (int t = 0; t < 5; ++t)
-        for (int k = 0; k < 8; ++k) tracks[t].pos[k] = t + 5 * k;
-
+    // Candidates replace the best so far only when strictly better, in the
+    // order of the scan.
     double bestSq = -1.0, bestAlp = 1.0;
     int best[4] = {0, 1, 2, 3};
-    auto search = [&](const Track& ta, const Track& tb, const Track& tc, const Track& td) {
+    auto search = [&](int ta, int tb, int tc, int td) {
         double sq = -1.0, alp = 1.0;
-        int pa = ta.pos[0], pb = tb.pos[0];
-        int prev = -1;
+        int pa = ta, pb = tb;
         for (int c = 0; c < 2; ++c) {
-            double m = -1.0;
-            int ia = ta.pos[0];
-            for (int p : ta.pos)
-                if (dn[p] > m && p != prev) {
-                    m = dn[p];
-                    ia = p;
-                }
-            prev = ia;
-            for (int ib : tb.pos) {
+            const int ia = top[ta][c];
+            for (int k = 0; k < kPerTrack; ++k) {
+                const int ib = tb + 5 * k;
                 const double ps = dn[ia] + dn[ib];
                 const double al = rr[ia][ia] + rr[ib][ib] + 2.0 * rr[ia][ib];
                 if (alp * ps * ps > sq * al) {
@@ -78,20 +93,35 @@ void AcelpSearch(const double* x, const double* h, double code[40], double y[40]
         }
         const double ps0 = dn[pa] + dn[pb];
         const double al0 = rr[pa][pa] + rr[pb][pb] + 2.0 * rr[pa][pb];
+        // Terms of the fourth pulse that do not depend on the third.
+        double dnD[kPerTrack], diagD[kPerTrack], crossD[kPerTrack];
+        for (int k = 0; k < kPerTrack; ++k) {
+            const int id = td + 5 * k;
+            dnD[k] = dn[id];
+            diagD[k] = rr[id][id];
+            crossD[k] = rr[id][pa] + rr[id][pb];
+        }
         sq = -1.0;
         alp = 1.0;
-        int pc = tc.pos[0], pd = td.pos[0];
-        for (int ic : tc.pos) {
+        int pc = tc, pd = td;
+        for (int kc = 0; kc < kPerTrack; ++kc) {
+            const int ic = tc + 5 * kc;
             const double ps1 = ps0 + dn[ic];
             const double al1 = al0 + rr[ic][ic] + 2.0 * (rr[ic][pa] + rr[ic][pb]);
-            for (int id : td.pos) {
-                const double ps = ps1 + dn[id];
-                const double al = al1 + rr[id][id] + 2.0 * (rr[id][pa] + rr[id][pb] + rr[id][ic]);
-                if (alp * ps * ps > sq * al) {
-                    sq = ps * ps;
-                    alp = al;
+            const double* rc = rr[ic];
+            double ps[kPerTrack], al[kPerTrack];
+            for (int k = 0; k < kPerTrack; ++k) {
+                ps[k] = ps1 + dnD[k];
+                al[k] = al1 + diagD[k] + 2.0 * (crossD[k] + rc[td + 5 * k]);
+            }
+            // Most rows hold nothing better than the best so far: test all
+            // eight at once and scan in order only a row that does.
+            for (int k = 0; k < kPerTrack; ++k) {
+                if (alp * ps[k] * ps[k] > sq * al[k]) {
+                    sq = ps[k] * ps[k];
+                    alp = al[k];
                     pc = ic;
-                    pd = id;
+                    pd = td + 5 * k;
                 }
             }
         }
@@ -102,10 +132,10 @@ void AcelpSearch(const double* x, const double* h, double code[40], double y[40]
         }
     };
     for (int t3 = 3; t3 <= 4; ++t3) {
-        search(tracks[2], tracks[t3], tracks[0], tracks[1]);
-        search(tracks[t3], tracks[0], tracks[1], tracks[2]);
-        search(tracks[0], tracks[1], tracks[2], tracks[t3]);
-        search(tracks[1], tracks[2], tracks[t3], tracks[0]);
+        search(2, t3, 0, 1);
+        search(t3, 0, 1, 2);
+        search(0, 1, 2, t3);
+        search(1, 2, t3, 0);
     }
 
     for (int i = 0; i < L; ++i) code[i] = 0.0;
