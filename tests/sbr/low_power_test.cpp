@@ -4,9 +4,12 @@
 // changed limiter setting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <complex>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "aacdec/qmf_bank.h"
@@ -14,6 +17,7 @@
 #include "aacdec/sbr_decoder_state.h"
 #include "aacdec/sbr_hf.h"
 #include "sbr/sbr_test_util.h"
+#include "support/reference_fft.h"
 
 namespace aurivane {
 namespace {
@@ -26,11 +30,13 @@ SbrFreqTables DefaultTables() {
     return t;
 }
 
-// Output energy of 40 frames of the high band the adjuster makes from an
-// empty source (only noise at noise-floor ratio 1, or with `sine` a
-// sinusoid in every high-resolution band), or with `source` from the
-// patched analysis of white noise.
-double AdjustedOutputEnergy(bool complex, bool sine, bool source = false) {
+// Output of 40 frames of the high band the adjuster makes, from frame 2 on,
+// with one FIXFIX envelope `env` (high resolution): from an empty source
+// (only noise at noise-floor ratio 1, or with `sine` a sinusoid in every
+// high-resolution band), or from the patched analysis of `source`, a
+// function of the core sample index.
+template <typename Source>
+std::vector<float> AdjustedOutput(bool complex, bool sine, const float* env, Source source) {
     const SbrFreqTables t = DefaultTables();
     SbrGrid g = {};
     g.frameClass = kFixFix;
@@ -40,9 +46,10 @@ double AdjustedOutputEnergy(bool complex, bool sine, bool source = false) {
     g.tQ[1] = 16;
     g.freqRes[0] = 1;
     g.transientEnv = -1;
-    float env[5][48], noise[2][5];
-    for (int k = 0; k < 48; ++k) env[0][k] = 1.0e8f;
-    for (int k = 0; k < 5; ++k) noise[0][k] = (sine || source) ? 1.0e-3f : 1.0f;
+    float envOrig[5][48], noise[2][5];
+    for (int k = 0; k < 48; ++k) envOrig[0][k] = env[k];
+    constexpr bool kPatched = !std::is_same_v<Source, std::nullptr_t>;
+    for (int k = 0; k < 5; ++k) noise[0][k] = (sine || kPatched) ? 1.0e-3f : 1.0f;
     int harmonic[48] = {}, harmonicPrev[48] = {};
     if (sine)
         for (int i = 0; i < t.n[1]; ++i) harmonic[i] = harmonicPrev[i] = 1;
@@ -50,7 +57,7 @@ double AdjustedOutputEnergy(bool complex, bool sine, bool source = false) {
     in.tables = &t;
     in.header = &kSbrDefaultHeader;
     in.grid = &g;
-    in.envOrig = env;
+    in.envOrig = envOrig;
     in.noiseOrig = noise;
     in.addHarmonic = harmonic;
     in.addHarmonicPrev = harmonicPrev;
@@ -66,20 +73,17 @@ double AdjustedOutputEnergy(bool complex, bool sine, bool source = false) {
     std::memset(low.get(), 0, sizeof(SbrLowBands));
     QmfAnalysis32 analysis;
     analysis.Reset();
-    uint32_t seed = 1;
     const float bw[5] = {};
-    double energy = 0.0;
+    std::vector<float> output;
+    long n = 0;
     for (int frame = 0; frame < 40; ++frame) {
         std::memset(high.get(), 0, sizeof(SbrSubbands));
-        if (source) {
+        if constexpr (kPatched) {
             std::memmove(low->re[0], low->re[32], sizeof(float) * 32 * 8);
             std::memmove(low->im[0], low->im[32], sizeof(float) * 32 * 8);
             for (int l = 0; l < 32; ++l) {
                 float in32[32];
-                for (float& v : in32) {
-                    seed = seed * 1664525u + 1013904223u;
-                    v = 1000.0f * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
-                }
+                for (float& v : in32) v = source(n++);
                 analysis.Process(in32, low->re[8 + l], complex ? low->im[8 + l] : nullptr);
             }
             SbrHfGenerate(t, *low, complex, bw, 0, 32, high.get(), complex ? nullptr : degree);
@@ -88,11 +92,26 @@ double AdjustedOutputEnergy(bool complex, bool sine, bool source = false) {
         for (int l = 0; l < 32; ++l) {
             float out[64];
             synthesis.Process(high->re[l + 2], complex ? high->im[l + 2] : nullptr, out);
-            if (frame >= 2)
-                for (float v : out) energy += static_cast<double>(v) * v;
+            if (frame >= 2) output.insert(output.end(), out, out + 64);
         }
     }
-    return energy;
+    return output;
+}
+
+double EnergyOf(const std::vector<float>& x) {
+    double e = 0.0;
+    for (float v : x) e += static_cast<double>(v) * v;
+    return e;
+}
+
+double AdjustedOutputEnergy(bool complex, bool sine, bool source = false) {
+    std::vector<float> env(48, 1.0e8f);
+    if (!source) return EnergyOf(AdjustedOutput(complex, sine, env.data(), nullptr));
+    uint32_t seed = 1;
+    return EnergyOf(AdjustedOutput(complex, sine, env.data(), [&seed](long) {
+        seed = seed * 1664525u + 1013904223u;
+        return 1000.0f * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
+    }));
 }
 
 // Complex noise loses half its energy in the oversampled synthesis, real
@@ -147,6 +166,48 @@ TEST(SbrLowPower, SinusoidOnASubbandBorderIsFlaggedForAliasingReduction) {
     SbrHfGenerate(t, *low, false, bw, 0, 32, high.get(), degree);
     EXPECT_LT(degree[k], 0.2f);
     EXPECT_LT(degree[k + 1], 0.2f);
+}
+
+// A sinusoid just above the border of source bands p-1 and p lands in two
+// adjacent high bands. Given different envelope levels, their gains differ
+// and the real-valued synthesis leaves an alias image 2 x 0.02 bands below
+// the tone; the aliasing reduction evens the two gains out (keeping their
+// energy), so the image stays far below the tone.
+TEST(SbrLowPower, AliasingReductionSuppressesTheImageOfABorderSinusoid) {
+    const SbrFreqTables t = DefaultTables();
+    // A border of the high-resolution table inside the first patch and
+    // inside a limiter band.
+    int x = 1;
+    for (; x < t.patchNumSubbands[0]; ++x) {
+        const int k = t.kx + x;
+        const bool envelopeBorder = std::find(t.fHigh, t.fHigh + t.n[1] + 1, k) != t.fHigh + t.n[1] + 1;
+        const bool limiterBorder = std::find(t.fLim, t.fLim + t.nLim + 1, k) != t.fLim + t.nLim + 1;
+        if (envelopeBorder && !limiterBorder) break;
+    }
+    ASSERT_LT(x, t.patchNumSubbands[0]);
+    const int k = t.kx + x;
+    const double source = t.patchStartSubband[0] + x + 0.02;  // in core QMF bands
+    std::vector<float> env(48, 1.0e8f);
+    for (int b = 0; b < t.n[1]; ++b)
+        if (t.fHigh[b] >= k) env[b] = 1.0e9f;  // 10 dB up from band k on
+    const std::vector<float> out = AdjustedOutput(false, false, env.data(), [source](long n) {
+        return static_cast<float>(8000 * std::cos(kPi * source / 32 * static_cast<double>(n)));
+    });
+    constexpr std::size_t kN = 32768;  // 1.35 Hz bins at 44.1 kHz
+    ASSERT_GE(out.size(), kN);
+    std::vector<std::complex<double>> spec(kN);
+    for (std::size_t i = 0; i < kN; ++i) spec[i] = out[i] * (0.5 - 0.5 * std::cos(2 * kPi * i / kN));
+    test::ReferenceFft(spec);
+    // Output band width 44100 / 128 Hz = kN / 128 bins; the tone sits
+    // 0.02 bands above the border k, the image as far below it.
+    auto energyAt = [&spec](double bin) {
+        double e = 0;
+        for (long i = std::lround(bin) - 4; i <= std::lround(bin) + 4; ++i) e += std::norm(spec[i]);
+        return e;
+    };
+    const double tone = energyAt((k + 0.02) * kN / 128), image = energyAt((k - 0.02) * kN / 128);
+    ASSERT_GT(tone, 0.0);
+    EXPECT_LT(10 * std::log10(image / tone), -20.0);
 }
 
 // A header like sbrtest::WriteHeader's, with bs_header_extra_2 carrying
