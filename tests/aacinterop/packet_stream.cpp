@@ -2,7 +2,7 @@
 
 #include <aurivane/aurivane.h>
 
-#include "adts_reader.h"
+#include "support/adts_stream.h"
 
 namespace aurivane::aactest {
 
@@ -37,13 +37,10 @@ bool ToPacketStream(const std::vector<std::vector<uint8_t>>& blocks, std::vector
 }
 
 std::vector<std::vector<uint8_t>> AdtsBlocks(const std::vector<uint8_t>& adts) {
-    std::vector<std::vector<uint8_t>> blocks;
-    AdtsReader reader(adts.data(), adts.size());
-    AdtsFrame f;
-    while (reader.Next(&f)) {
-        for (int i = 0; i < f.blockCount; ++i) blocks.emplace_back(f.blocks[i].data, f.blocks[i].data + f.blocks[i].size);
-    }
-    return blocks;
+    test::AdtsStream stream;
+    std::string error;
+    test::ReadAdtsBlocks(adts, &stream, &error);
+    return stream.blocks;
 }
 
 bool DecodeWithFilter(const std::vector<uint8_t>& stream, int recordsPerCall, FilterRun* run) {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "aac_peers.h"
-#include "adts_reader.h"
 #include "our_decoder.h"
+#include "packet_stream.h"
 #include "wav_file.h"
 
 namespace aurivane::aactest {
@@ -174,14 +174,8 @@ TEST(CommandLine, InfoDescribesAdtsAndPacketStreams) {
     std::vector<uint8_t> adts;
     ASSERT_TRUE(ReadBytes(DataDir() + "/aps_mono_clicks.aac", &adts));
     std::vector<uint8_t> aps;
-    AdtsReader reader(adts.data(), adts.size());
-    AdtsFrame f;
-    int records = 0;
-    while (reader.Next(&f)) {
-        aps.push_back(static_cast<uint8_t>(f.blocks[0].size));
-        aps.insert(aps.end(), f.blocks[0].data, f.blocks[0].data + f.blocks[0].size);
-        ++records;
-    }
+    const int records = static_cast<int>(AdtsBlocks(adts).size());
+    ASSERT_TRUE(ToPacketStream(AdtsBlocks(adts), &aps));
     const std::string apsPath = WorkPath("cli_info.aps");
     ASSERT_TRUE(WriteBytes(apsPath, aps));
     out = RunCli("info '" + apsPath + "'", &status);
