@@ -123,10 +123,13 @@ void ConcealmentApply(ConcealmentState* s, float* spectrum, uint8_t* windowShape
                       int32_t frameValid, const BandTable& bands) {
     const int32_t valid = frameValid ? 1 : 0;
     if (valid) {
-        float incoming[1024];
-        std::memcpy(incoming, spectrum, sizeof(incoming));
-        std::memcpy(spectrum, s->storedSpectrum, sizeof(incoming));
-        std::memcpy(s->storedSpectrum, incoming, sizeof(incoming));
+        // The delay line: one pass that exchanges the incoming and stored spectra.
+        float* stored = s->storedSpectrum;
+        for (int32_t j = 0; j < 1024; ++j) {
+            const float incoming = spectrum[j];
+            spectrum[j] = stored[j];
+            stored[j] = incoming;
+        }
         const uint8_t shape = *windowShape;
         const uint8_t sequence = *windowSequence;
         *windowShape = s->storedShape;

@@ -100,15 +100,18 @@ void InverseQuantise(ChannelStream* ch) {
     std::memset(ch->spectrum, 0, sizeof(ch->spectrum));
     const int32_t bias = IsShort(ch) ? 6 : 9;
     ForEachBandWindow(ch->ics, [&](int32_t g, int32_t b, int32_t start, int32_t count) {
+        // Zero, noise and intensity bands carry no quantised values.
+        const int32_t cb = ch->sectionCodebook[g * 16 + b];
+        if (cb < 1 || cb > 11) return;
         const float gain = ScalePower(ch->scalefactor[g * 16 + b], bias);
+        const int32_t* q = ch->quantised;
+        float* x = ch->spectrum;
         for (int32_t k = start; k < start + count; ++k) {
-            const int32_t q = ch->quantised[k];
-            if (q == 0) continue;
             // Pulses can push a magnitude past 8191 by at most 15.
-            const int32_t m = q < 0 ? -q : q;
+            const int32_t m = q[k] < 0 ? -q[k] : q[k];
             const double p = m < 8192 ? powers.value[m] : std::pow(static_cast<double>(m), 4.0 / 3.0);
             const float v = static_cast<float>(p * gain);
-            ch->spectrum[k] = q < 0 ? -v : v;
+            x[k] = q[k] < 0 ? -v : v;
         }
     });
 }
@@ -199,9 +202,13 @@ void ApplyTns(ChannelStream* ch) {
             for (int32_t m = 1; m <= filter.order; ++m) {
                 const int32_t c = filter.coef[m - 1];
                 const float k = filter.coefRes ? tables.coef4[c + 8] : tables.coef3[c + 4];
-                float previous[kMaxTnsOrder + 1];
-                std::memcpy(previous, a, sizeof(a));
-                for (int32_t i = 1; i < m; ++i) a[i] = previous[i] + k * previous[m - i];
+                // In place, pairwise: a[i] and a[m - i] each from both old values.
+                for (int32_t i = 1, j = m - 1; i <= j; ++i, --j) {
+                    const float ai = a[i];
+                    const float aj = a[j];
+                    a[i] = ai + k * aj;
+                    if (i != j) a[j] = aj + k * ai;
+                }
                 a[m] = k;
             }
             auto limit = [&](int32_t band) {

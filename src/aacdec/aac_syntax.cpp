@@ -156,6 +156,45 @@ int32_t ReadEscape(BitBuffer* bits, int32_t* value) {
     return kAacOk;
 }
 
+// The codewords of lines [start, end) of one window in one codebook. The
+// dimension, sign convention and escape use are template parameters so the
+// per-codeword work compiles to straight-line code.
+template <int32_t kDimension, bool kUnsigned, bool kEscape>
+int32_t DecodeLines(BitBuffer* bits, const HuffmanCodebook& book, int32_t* line, int32_t start, int32_t end) {
+    const uint32_t* lookup = book.lookup;
+    const int32_t valueBits = book.bits;
+    const int32_t mask = (1 << valueBits) - 1;
+    const int32_t offset = book.offset;
+    for (int32_t k = start; k < end; k += kDimension) {
+        // A codeword (at most 16 bits) and its sign bits (at most 4) come
+        // from one 32-bit window.
+        const uint32_t window = HuffmanPeek32(bits);
+        int32_t used = 0;
+        const int32_t leaf = static_cast<int32_t>(HuffmanLookup(lookup, window, &used));
+        int32_t v[kDimension];
+        for (int32_t i = 0; i < kDimension; ++i) v[i] = ((leaf >> (i * valueBits)) & mask) - offset;
+        if constexpr (kUnsigned) {
+            for (int32_t i = 0; i < kDimension; ++i) {
+                if (v[i] != 0) {
+                    if ((window << used) >> 31) v[i] = -v[i];
+                    ++used;
+                }
+            }
+        }
+        HuffmanConsume(bits, used);
+        if constexpr (kEscape) {
+            for (int32_t i = 0; i < 2; ++i) {
+                if (v[i] == 16 || v[i] == -16) {
+                    const int32_t status = ReadEscape(bits, &v[i]);
+                    if (status != kAacOk) return status;
+                }
+            }
+        }
+        for (int32_t i = 0; i < kDimension; ++i) line[k + i] = v[i];
+    }
+    return kAacOk;
+}
+
 int32_t ParseSpectralData(BitBuffer* bits, ChannelStream* ch) {
     const IcsInfo& ics = ch->ics;
     std::memset(ch->quantised, 0, sizeof(ch->quantised));
@@ -166,44 +205,23 @@ int32_t ParseSpectralData(BitBuffer* bits, ChannelStream* ch) {
             const int32_t cb = ch->sectionCodebook[g * 16 + b];
             if (cb < 1 || cb > 11) continue;
             const HuffmanCodebook& book = kSpectralCodebooks[cb];
-            const uint32_t* lookup = book.lookup;
-            const int32_t dimension = book.dimension;
-            const int32_t valueBits = book.bits;
-            const int32_t mask = (1 << valueBits) - 1;
-            const int32_t offset = book.offset;
             const int32_t start = ics.offsets[b];
             const int32_t end = ics.offsets[b + 1];
             for (int32_t w = 0; w < ics.groupLength[g]; ++w) {
                 int32_t* line = ch->quantised + (isShort ? (window + w) * 128 : 0);
-                for (int32_t k = start; k < end; k += dimension) {
-                    // A codeword (at most 16 bits) and its sign bits (at most
-                    // 4) come from one 32-bit window.
-                    const uint32_t window32 = HuffmanPeek32(bits);
-                    int32_t used = 0;
-                    const int32_t leaf = static_cast<int32_t>(HuffmanLookup(lookup, window32, &used));
-                    int32_t v[4];
-                    for (int32_t i = 0; i < dimension; ++i) v[i] = ((leaf >> (i * valueBits)) & mask) - offset;
-                    if (!book.isSigned) {
-                        for (int32_t i = 0; i < dimension; ++i) {
-                            if (v[i] != 0) {
-                                if ((window32 << used) >> 31) v[i] = -v[i];
-                                ++used;
-                            }
-                        }
-                        HuffmanConsume(bits, used);
-                        if (cb == kEscapeCodebook) {
-                            for (int32_t i = 0; i < 2; ++i) {
-                                if (v[i] == 16 || v[i] == -16) {
-                                    const int32_t status = ReadEscape(bits, &v[i]);
-                                    if (status != kAacOk) return status;
-                                }
-                            }
-                        }
-                    } else {
-                        HuffmanConsume(bits, used);
-                    }
-                    for (int32_t i = 0; i < dimension; ++i) line[k + i] = v[i];
+                int32_t status;
+                if (cb <= 2) {
+                    status = DecodeLines<4, false, false>(bits, book, line, start, end);
+                } else if (cb <= 4) {
+                    status = DecodeLines<4, true, false>(bits, book, line, start, end);
+                } else if (cb <= 6) {
+                    status = DecodeLines<2, false, false>(bits, book, line, start, end);
+                } else if (cb <= 10) {
+                    status = DecodeLines<2, true, false>(bits, book, line, start, end);
+                } else {
+                    status = DecodeLines<2, true, true>(bits, book, line, start, end);
                 }
+                if (status != kAacOk) return status;
             }
         }
         window += ics.groupLength[g];
