@@ -2,8 +2,6 @@
 // normative JSON tables to its value, consuming exactly its length.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,31 +13,10 @@
 namespace aurivane {
 namespace {
 
-std::string ReadTable(const std::string& name) {
-    std::ifstream in(std::string(AURIVANE_SHARED_DIR) + "/tables/" + name);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// The integer array `key` inside the object `book` of a JSON text.
-std::vector<long> ArrayOf(const std::string& json, const std::string& book, const std::string& key) {
-    std::vector<long> out;
-    size_t at = json.find("\"" + book + "\"");
-    if (at == std::string::npos) return out;
-    at = json.find("\"" + key + "\"", at);
-    at = json.find('[', at);
-    const size_t end = json.find(']', at);
-    std::stringstream s(json.substr(at + 1, end - at - 1));
-    std::string item;
-    while (std::getline(s, item, ',')) out.push_back(std::stol(item));
-    return out;
-}
-
 void CheckBook(const std::string& json, const std::string& name, const HuffmanBook& book, int valueOffset) {
     SCOPED_TRACE(name);
-    const std::vector<long> lengths = ArrayOf(json, name, "lengths");
-    const std::vector<long> codes = ArrayOf(json, name, "codes");
+    const std::vector<double> lengths = sbrtest::ArrayOf(json, name, "lengths");
+    const std::vector<double> codes = sbrtest::ArrayOf(json, name, "codes");
     ASSERT_FALSE(lengths.empty());
     ASSERT_EQ(lengths.size(), codes.size());
     ASSERT_EQ(static_cast<int>(lengths.size()), book.count);
@@ -51,12 +28,12 @@ void CheckBook(const std::string& json, const std::string& name, const HuffmanBo
         SbrBitReader br;
         br.Init(bytes.data(), w.Bits());
         EXPECT_EQ(br.Huffman(book), static_cast<int>(i) - valueOffset) << "index " << i;
-        EXPECT_EQ(br.position, lengths[i]) << "index " << i;
+        EXPECT_EQ(br.position, static_cast<int>(lengths[i])) << "index " << i;
     }
 }
 
 TEST(SbrHuffman, EverySbrCodewordDecodes) {
-    const std::string json = ReadTable("sbr_huffman.json");
+    const std::string json = sbrtest::ReadTable("sbr_huffman.json");
     if (json.empty()) GTEST_SKIP() << "shared tables not found under " << AURIVANE_SHARED_DIR;
     const char* names[kSbrBookCount] = {"t_huffman_env_1_5dB",     "f_huffman_env_1_5dB",
                                         "t_huffman_env_bal_1_5dB", "f_huffman_env_bal_1_5dB",
@@ -71,7 +48,7 @@ TEST(SbrHuffman, EverySbrCodewordDecodes) {
 }
 
 TEST(SbrHuffman, EveryPsCodewordDecodes) {
-    const std::string json = ReadTable("ps_tables.json");
+    const std::string json = sbrtest::ReadTable("ps_tables.json");
     if (json.empty()) GTEST_SKIP() << "shared tables not found under " << AURIVANE_SHARED_DIR;
     const char* names[kPsBookCount] = {"iid_df", "iid_dt", "iid_fine_df", "iid_fine_dt", "icc_df",
                                        "icc_dt", "ipd_df", "ipd_dt",      "opd_df",      "opd_dt"};

@@ -2,7 +2,9 @@
 // a unit-power mono signal s and its uncorrelated decorrelation d.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "aacdec/ps_decoder.h"
@@ -23,23 +25,42 @@ Covariance Of(const float* h) {
     return {pl, pr, (h[0] * h[1] + h[2] * h[3]) / std::sqrt(pl * pr)};
 }
 
-// Every quantised IID and ICC of both grids: the channel powers follow the
-// IID, their sum is twice the mono power, and procedure A reproduces the ICC
+// The quantisation grids of ISO/IEC 14496-3 (IID in dB, default and fine;
+// ICC rho), read from the shared normative tables.
+struct PsGrids {
+    std::vector<double> iidDefault, iidFine, iccRho;
+};
+PsGrids GridsFromTables() {
+    const std::string json = sbrtest::ReadTable("ps_tables.json");
+    return {sbrtest::ArrayOf(json, "iid_default_db", "values"), sbrtest::ArrayOf(json, "iid_fine_db", "values"),
+            sbrtest::ArrayOf(json, "icc_rho", "values")};
+}
+
+// Every quantised IID and ICC of both grids, as the decoder looks them up:
+// its tables hold the normative values, the channel powers follow the IID,
+// their sum is twice the mono power, and procedure A reproduces the ICC
 // while procedure B reproduces it floored at 0.05.
 TEST(PsMixing, MatricesRealiseTheTransmittedLevelsAndCorrelation) {
+    const PsGrids grids = GridsFromTables();
+    if (grids.iccRho.empty()) GTEST_SKIP() << "shared tables not found under " << AURIVANE_SHARED_DIR;
+    ASSERT_EQ(grids.iidDefault.size(), 15u);
+    ASSERT_EQ(grids.iidFine.size(), 31u);
+    ASSERT_EQ(grids.iccRho.size(), 8u);
+    for (int k = 0; k < 8; ++k) EXPECT_FLOAT_EQ(kPsIccRho[k], static_cast<float>(grids.iccRho[k])) << "ICC " << k;
     for (bool procedureB : {false, true}) {
         for (int fine = 0; fine < 2; ++fine) {
-            const int count = fine ? 31 : 15;
-            for (int i = 0; i < count; ++i) {
-                const double db = fine ? kPsIidFineDb[i] : kPsIidDefaultDb[i];
+            const std::vector<double>& iid = fine ? grids.iidFine : grids.iidDefault;
+            for (std::size_t i = 0; i < iid.size(); ++i) {
+                const double db = iid[i];
+                EXPECT_FLOAT_EQ(fine ? kPsIidFineDb[i] : kPsIidDefaultDb[i], static_cast<float>(db));
                 for (int k = 0; k < 8; ++k) {
                     float h[4];
-                    PsMixingMatrix(db, kPsIccRho[k], procedureB, h);
+                    PsMixingMatrix(fine ? kPsIidFineDb[i] : kPsIidDefaultDb[i], kPsIccRho[k], procedureB, h);
                     const Covariance c = Of(h);
                     SCOPED_TRACE(::testing::Message() << "B " << procedureB << " iid " << db << " icc " << k);
                     EXPECT_NEAR(c.left + c.right, 2.0, 1e-5);
                     EXPECT_NEAR(10.0 * std::log10(c.left / c.right), db, 0.01 + std::fabs(db) * 1e-4);
-                    const double rho = procedureB ? std::max<double>(kPsIccRho[k], 0.05) : kPsIccRho[k];
+                    const double rho = procedureB ? std::max(grids.iccRho[k], 0.05) : grids.iccRho[k];
                     // At 50 dB the quiet channel's correlation is ill-conditioned in float.
                     if (std::fabs(db) < 40) {
                         EXPECT_NEAR(c.corr, rho, 2e-3);
@@ -99,7 +120,9 @@ TEST(PsMixing, ConfigurationSwitchKeepsTheLevelDifference) {
     PsDecoder ps;
     ps.Reset();
     static float re[32][64], im[32][64], rRe[32][64], rIm[32][64], low[40][32], lowIm[40][32];
-    const double expectDb = kPsIidDefaultDb[7 + 5];
+    const std::vector<double> iid = GridsFromTables().iidDefault;
+    if (iid.empty()) GTEST_SKIP() << "shared tables not found under " << AURIVANE_SHARED_DIR;
+    const double expectDb = iid[7 + 5];
     int frame = 0;
     for (int mode : {1, 1, 2, 2, 1}) {
         const sbrtest::BitWriter w = IidBlock(mode, 5);

@@ -1,6 +1,8 @@
 #include "sbr/sbr_test_util.h"
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "dsp/ps_tables.h"
 
@@ -105,6 +107,27 @@ SbrPayloadList OneEntry(const SbrPayloadEntry& e) {
     list.count = 1;
     list.entries[0] = e;
     return list;
+}
+
+std::string ReadTable(const std::string& name) {
+    std::ifstream in(std::string(AURIVANE_SHARED_DIR) + "/tables/" + name);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<double> ArrayOf(const std::string& json, const std::string& object, const std::string& key) {
+    std::vector<double> out;
+    std::size_t at = json.find("\"" + object + "\"");
+    if (at == std::string::npos) return out;
+    at = json.find("\"" + key + "\"", at);
+    if (at == std::string::npos) return out;
+    at = json.find('[', at);
+    const std::size_t end = json.find(']', at);
+    std::stringstream s(json.substr(at + 1, end - at - 1));
+    std::string item;
+    while (std::getline(s, item, ',')) out.push_back(std::stod(item));
+    return out;
 }
 
 }  // namespace aurivane::sbrtest

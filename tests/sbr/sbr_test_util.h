@@ -4,6 +4,7 @@
 #define AURIVANE_TESTS_SBR_SBR_TEST_UTIL_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "aacdec/sbr_payload.h"
@@ -47,6 +48,12 @@ std::vector<int> PsBlock(int mode, int iid, int icc);
 SbrPayloadEntry MakeEntry(const BitWriter& data, int elementType, int extensionType);
 
 SbrPayloadList OneEntry(const SbrPayloadEntry& e);
+
+// A file of the shared normative tables as text ("" when missing).
+std::string ReadTable(const std::string& name);
+// The numeric array `key` of the first JSON object named `object` in `json`
+// (empty when absent).
+std::vector<double> ArrayOf(const std::string& json, const std::string& object, const std::string& key);
 
 }  // namespace aurivane::sbrtest
 
