@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <random>
+#include <sstream>
+#include <string>
 
 namespace aurivane::test {
 namespace {
@@ -97,11 +99,15 @@ TEST(SbrPayloadGen, StreamsAreValidForAnIndependentDecoderAndCoverTheSyntax) {
         ASSERT_NO_THROW(WrapPacketStream(s)) << "every block fits a packet record";
         EXPECT_EQ(st.frames, static_cast<int>(s.blocks.size())) << item.name << ": a block went without SBR";
         const std::string log = path + ".log";
-        const std::string cmd = "ffmpeg -nostdin -hide_banner -v warning -i '" + path + "' -f null - 2>&1 | grep -v 'Estimating duration' > '" + log + "'";
-        ASSERT_EQ(std::system(cmd.c_str()) == -1, false);
+        const std::string cmd = "ffmpeg -nostdin -hide_banner -v warning -i '" + path + "' -f null - 2> '" + log + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0) << item.name << ": ffmpeg failed";
         std::vector<uint8_t> text;
         ASSERT_TRUE(ReadFileBytes(log, &text));
-        const std::string said(text.begin(), text.end());
+        std::string said;
+        // The ADTS demuxer's note on how it estimates the duration is no complaint.
+        std::istringstream lines(std::string(text.begin(), text.end()));
+        for (std::string line; std::getline(lines, line);)
+            if (line.find("Estimating duration") == std::string::npos) said += line + "\n";
         if (item.kind == StreamKind::kInvalidGrid) {
             // The deliberately invalid grids, and nothing else, are reported.
             EXPECT_GT(st.invalidFrames, 0);
