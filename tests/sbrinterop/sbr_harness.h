@@ -109,6 +109,10 @@ struct BlockAgreement {
 };
 BlockAgreement CompareBlockLevels(const Decoded& ref, const Decoded& ours, int lag, const Decoded* peer, int peerLag,
                                   int sampleRate, double fromHz, double marginDb);
+// Blocks that may disagree: none with the second peer's distance as the
+// tolerance; without it, the isolated blocks (at most 1 in 50) where the
+// peers themselves part.
+inline int OutsideAllowed(const BlockAgreement& a, bool withPeer) { return withPeer ? 0 : a.blocks / 50; }
 
 }  // namespace aurivane::test
 

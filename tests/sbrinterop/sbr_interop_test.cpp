@@ -118,7 +118,7 @@ TEST_P(GeneratedStream, AgreesWithPeers) {
         if (item.kind == StreamKind::kHighQuality) {
             EXPECT_GE(snr, kHighQualitySnrDb);
         }
-        EXPECT_EQ(blocks.outside, 0) << "block " << blocks.worstBlock << " channel " << blocks.worstChannel << ": "
+        EXPECT_LE(blocks.outside, OutsideAllowed(blocks, fa.ok)) << "block " << blocks.worstBlock << " channel " << blocks.worstChannel << ": "
                                      << blocks.worstDb << " dB beyond faad's distance + margin";
     }
 

@@ -103,7 +103,7 @@ TEST_P(SharedSample, DecodesLikeThePeers) {
                 s.file, stream.blocks.size(), snr, RmsDbfs(ours.pcm), RmsDbfs(ff.pcm), blocks.blocks,
                 blocks.ours[0].median, blocks.ours[1].median, blocks.peer[0].median, blocks.peer[1].median);
     EXPECT_GE(snr, 60.0);
-    EXPECT_EQ(blocks.outside, 0) << "block " << blocks.worstBlock << " channel " << blocks.worstChannel << ": " << blocks.worstDb
+    EXPECT_LE(blocks.outside, OutsideAllowed(blocks, fa.ok)) << "block " << blocks.worstBlock << " channel " << blocks.worstChannel << ": " << blocks.worstDb
                                      << " dB beyond faad's distance + margin";
 
     if (!haveFaad) GTEST_SKIP() << "faad not installed: block tolerance from ffmpeg alone, faad checks skipped";
