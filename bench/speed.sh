@@ -13,6 +13,7 @@
 # faad decodes 22.05 kHz AAC-LC as if it carried SBR (upsampling to
 # 44.1 kHz), so its 22.05 kHz figures include that extra work.
 # When bench/g729_speed.sh is present it runs after the AAC table.
+# SPEED_WORK=dir keeps the material in dir instead of a temporary folder.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
@@ -24,8 +25,13 @@ for tool in ffmpeg ffprobe sox; do
   command -v "$tool" >/dev/null || { echo "$tool is needed" >&2; exit 1; }
 done
 have_faad=0; command -v faad >/dev/null && have_faad=1
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+# SPEED_WORK=dir keeps the corpus, the streams and the outputs there.
+if [ -n "${SPEED_WORK:-}" ]; then
+  tmp=$SPEED_WORK; mkdir -p "$tmp"
+else
+  tmp=$(mktemp -d)
+  trap 'rm -rf "$tmp"' EXIT
+fi
 
 # --- corpus: 44.1 kHz stereo, about three minutes --------------------------
 items=()

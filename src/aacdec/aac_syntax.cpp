@@ -160,7 +160,11 @@ int32_t ReadEscape(BitBuffer* bits, int32_t* value) {
 // dimension, sign convention and escape use are template parameters so the
 // per-codeword work compiles to straight-line code.
 template <int32_t kDimension, bool kUnsigned, bool kEscape>
-int32_t DecodeLines(BitBuffer* bits, const HuffmanCodebook& book, int32_t* line, int32_t start, int32_t end) {
+int32_t DecodeLines(BitBuffer* stream, const HuffmanCodebook& book, int32_t* line, int32_t start, int32_t end) {
+    // A local copy of the read position: stores to `line` cannot alias it,
+    // so it stays in registers.
+    BitBuffer local = *stream;
+    BitBuffer* bits = &local;
     const uint32_t* lookup = book.lookup;
     const int32_t valueBits = book.bits;
     const int32_t mask = (1 << valueBits) - 1;
@@ -186,12 +190,16 @@ int32_t DecodeLines(BitBuffer* bits, const HuffmanCodebook& book, int32_t* line,
             for (int32_t i = 0; i < 2; ++i) {
                 if (v[i] == 16 || v[i] == -16) {
                     const int32_t status = ReadEscape(bits, &v[i]);
-                    if (status != kAacOk) return status;
+                    if (status != kAacOk) {
+                        *stream = local;
+                        return status;
+                    }
                 }
             }
         }
         for (int32_t i = 0; i < kDimension; ++i) line[k + i] = v[i];
     }
+    *stream = local;
     return kAacOk;
 }
 
