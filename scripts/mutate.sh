@@ -150,11 +150,11 @@ EOF
       status=1
     fi
   fi
+  # Undone and rebuilt before anything else runs on the copy.
   cp "$SCRATCH/original" "$tree/$file"
+  compile || { tail -30 "$SCRATCH/build.log"; echo "the copy does not build after undoing $n"; exit 2; }
 done
 use_shared "$shared"
-# Leave the copy built unmutated for the next run.
-compile > /dev/null 2>&1
 
 echo
 echo "summary (tests: ${tests_override:-per mutation}):"
