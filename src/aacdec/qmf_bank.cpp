@@ -14,17 +14,31 @@ constexpr double kPi = 3.14159265358979323846;
 
 // Rotations of the two modulations, built once (read-only afterwards).
 struct QmfTwiddles {
-    float anaPre[64][2];    // exp(i*pi*n/64)
-    float anaPost[32][2];   // exp(-i*pi*(k+0.5)/128)
-    float synPre[64][2];    // exp(-i*pi*255*(k+0.5)/128) / 64
-    float synPost[128][2];  // exp(i*pi*n/128)
+    // Complex analysis as an odd-frequency DFT of the 64 real u(n), paired
+    // into one 32-point FFT: exp(i*pi*m/32) before; after, the even and odd
+    // halves (Z(k) +- conj Z(31-k)) weighted by P(k) = exp(-i*pi*(k+0.5)/128)
+    // and Q(k) = -i exp(i*pi*(2k+1)/64) P(k).
+    float anaPre[32][2];
+    float anaP[32][2];
+    float anaQ[32][2];
     // Real-valued (low-power) bank, an alias-cancelling pair: analysis
     // 2 cos(pi*(k+0.5)*(n-48)/32), synthesis cos(pi*(k+0.5)*(n-32)/64)/32, as a
     // DCT-III (32) and a DCT-II (64) through same-length
     // complex FFTs of real data (Makhoul reordering).
     float dct3Pre[32][2];   // exp(i*pi*m/64)
     float dct2Post[64][2];  // exp(-i*pi*m/128)
+    // Complex synthesis as a 64-point DCT-IV of Re X and a DST-IV of Im X,
+    // each through a 32-point FFT: exp(-i*pi*(4m+1)/256) before and
+    // exp(-i*pi*p/64)/64 after.
+    float dct4Pre[32][2];
+    float dct4Post[32][2];
     QmfTwiddles() {
+        for (int m = 0; m < 32; ++m) {
+            dct4Pre[m][0] = static_cast<float>(std::cos(kPi * (4 * m + 1) / 256));
+            dct4Pre[m][1] = static_cast<float>(-std::sin(kPi * (4 * m + 1) / 256));
+            dct4Post[m][0] = static_cast<float>(std::cos(kPi * m / 64) / 64);
+            dct4Post[m][1] = static_cast<float>(-std::sin(kPi * m / 64) / 64);
+        }
         for (int m = 0; m < 32; ++m) {
             dct3Pre[m][0] = static_cast<float>(std::cos(kPi * m / 64));
             dct3Pre[m][1] = static_cast<float>(std::sin(kPi * m / 64));
@@ -33,22 +47,16 @@ struct QmfTwiddles {
             dct2Post[m][0] = static_cast<float>(std::cos(kPi * m / 128));
             dct2Post[m][1] = static_cast<float>(-std::sin(kPi * m / 128));
         }
-        for (int n = 0; n < 64; ++n) {
-            anaPre[n][0] = static_cast<float>(std::cos(kPi * n / 64));
-            anaPre[n][1] = static_cast<float>(std::sin(kPi * n / 64));
+        for (int m = 0; m < 32; ++m) {
+            anaPre[m][0] = static_cast<float>(std::cos(kPi * m / 32));
+            anaPre[m][1] = static_cast<float>(std::sin(kPi * m / 32));
         }
         for (int k = 0; k < 32; ++k) {
-            anaPost[k][0] = static_cast<float>(std::cos(-kPi * (k + 0.5) / 128));
-            anaPost[k][1] = static_cast<float>(std::sin(-kPi * (k + 0.5) / 128));
-        }
-        for (int k = 0; k < 64; ++k) {
-            double a = -kPi * 255.0 * (k + 0.5) / 128;
-            synPre[k][0] = static_cast<float>(std::cos(a) / 64);
-            synPre[k][1] = static_cast<float>(std::sin(a) / 64);
-        }
-        for (int n = 0; n < 128; ++n) {
-            synPost[n][0] = static_cast<float>(std::cos(kPi * n / 128));
-            synPost[n][1] = static_cast<float>(std::sin(kPi * n / 128));
+            const double p = -kPi * (k + 0.5) / 128, q = p + kPi * (2 * k + 1) / 64 - kPi / 2;
+            anaP[k][0] = static_cast<float>(std::cos(p));
+            anaP[k][1] = static_cast<float>(std::sin(p));
+            anaQ[k][0] = static_cast<float>(std::cos(q));
+            anaQ[k][1] = static_cast<float>(std::sin(q));
         }
     }
 };
@@ -56,6 +64,24 @@ struct QmfTwiddles {
 const QmfTwiddles& Twiddles() {
     static const QmfTwiddles t;
     return t;
+}
+
+// out(k) = 1/64 sum_n x(n) cos(pi/64 (n+0.5)(k+0.5)), n, k = 0..63, with x(n)
+// read at x[stride * n]; folded onto a 32-point complex FFT.
+void Dct4(const float* x, int stride, const QmfTwiddles& tw, float* out) {
+    float b[64];
+    for (int m = 0; m < 32; ++m) {
+        const float a = x[stride * 2 * m], c = x[stride * (63 - 2 * m)];
+        b[2 * m] = a * tw.dct4Pre[m][0] - c * tw.dct4Pre[m][1];
+        b[2 * m + 1] = a * tw.dct4Pre[m][1] + c * tw.dct4Pre[m][0];
+    }
+    FftInterleaved(b, 32, -1);
+    for (int p = 0; p < 32; ++p) {
+        const float yr = b[2 * p] * tw.dct4Post[p][0] - b[2 * p + 1] * tw.dct4Post[p][1];
+        const float yi = b[2 * p] * tw.dct4Post[p][1] + b[2 * p + 1] * tw.dct4Post[p][0];
+        out[2 * p] = yr;
+        out[63 - 2 * p] = -yi;
+    }
 }
 
 }  // namespace
@@ -95,16 +121,20 @@ void QmfAnalysis32::Process(const float* input, float* re, float* im) {
         return;
     }
     // X(k) = 2 sum_n u(n) exp(i*pi*(k+0.5)*(2n-0.5)/64)
-    float buf[128];
-    for (int n = 0; n < 64; ++n) {
-        buf[2 * n] = 2.0f * u[n] * tw.anaPre[n][0];
-        buf[2 * n + 1] = 2.0f * u[n] * tw.anaPre[n][1];
+    //      = 2 P(k) (E(k) + exp(i*pi*(2k+1)/64) O(k)), E and O the odd-frequency
+    // DFTs of the even and odd u (each conjugate-symmetric in k <-> 31-k).
+    float z[64];
+    for (int m = 0; m < 32; ++m) {
+        const float a = u[2 * m], b = u[2 * m + 1];
+        z[2 * m] = a * tw.anaPre[m][0] - b * tw.anaPre[m][1];
+        z[2 * m + 1] = a * tw.anaPre[m][1] + b * tw.anaPre[m][0];
     }
-    FftInterleaved(buf, 64, 1);
+    FftInterleaved(z, 32, 1);
     for (int k = 0; k < 32; ++k) {
-        float a = buf[2 * k], b = buf[2 * k + 1];
-        re[k] = a * tw.anaPost[k][0] - b * tw.anaPost[k][1];
-        im[k] = a * tw.anaPost[k][1] + b * tw.anaPost[k][0];
+        const float ar = z[2 * k], ai = z[2 * k + 1], br = z[2 * (31 - k)], bi = -z[2 * (31 - k) + 1];
+        const float sr = ar + br, si = ai + bi, dr = ar - br, di = ai - bi;
+        re[k] = sr * tw.anaP[k][0] - si * tw.anaP[k][1] + dr * tw.anaQ[k][0] - di * tw.anaQ[k][1];
+        im[k] = sr * tw.anaP[k][1] + si * tw.anaP[k][0] + dr * tw.anaQ[k][1] + di * tw.anaQ[k][0];
     }
 }
 
@@ -131,16 +161,21 @@ void QmfSynthesis64::Process(const float* re, const float* im, float* output) {
         v_[96] = 0.0f;
         for (int n = 97; n < 128; ++n) v_[n] = -z[160 - n];
     } else {
-    // v(n) = Re sum_k X(k)/64 exp(i*pi*(k+0.5)*(2n-255)/128), n = 0..127
-    float buf[256];
-    for (int k = 0; k < 64; ++k) {
-        float a = re[k], b = im[k];
-        buf[2 * k] = a * tw.synPre[k][0] - b * tw.synPre[k][1];
-        buf[2 * k + 1] = a * tw.synPre[k][1] + b * tw.synPre[k][0];
-    }
-    std::memset(buf + 128, 0, 128 * sizeof(float));
-    FftInterleaved(buf, 128, 1);
-    for (int n = 0; n < 128; ++n) v_[n] = buf[2 * n] * tw.synPost[n][0] - buf[2 * n + 1] * tw.synPost[n][1];
+        // v(n) = Re sum_k X(k)/64 exp(i*pi*(k+0.5)*(2n-255)/128), n = 0..127.
+        // With C = DCT-IV(Re X) and S = DST-IV(Im X) (length 64):
+        // v(n) = (S(n) - C(n))/64 for n < 64, (C(127-n) + S(127-n))/64 above.
+        // DST-IV(b)(j) = (-1)^j DCT-IV(b reversed)(j).
+        float c[64], d[64];
+        Dct4(re, 1, tw, c);
+        Dct4(im + 63, -1, tw, d);
+        for (int n = 0; n < 64; n += 2) {
+            v_[n] = d[n] - c[n];
+            v_[n + 1] = -d[n + 1] - c[n + 1];
+        }
+        for (int n = 64; n < 128; ++n) {
+            const int j = 127 - n;
+            v_[n] = c[j] + ((j & 1) ? -d[j] : d[j]);
+        }
     }
     for (int k = 0; k < 64; ++k) {
         float s = 0.0f;
