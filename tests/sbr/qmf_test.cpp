@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <memory>
 #include <vector>
 
@@ -72,59 +73,67 @@ TEST(SbrQmf, RealBankCancelsItsAliasing) {
     EXPECT_EQ(delay, 578);
 }
 
-// The real-valued bank's fast transforms against the cosine modulations
-// evaluated directly, with all 64 synthesis bands driven.
-TEST(SbrQmf, RealBankMatchesDirectCosineModulation) {
-    QmfAnalysis32 analysis;
-    QmfSynthesis64 synthesis;
-    analysis.Reset();
-    synthesis.Reset();
-    std::vector<double> x(320, 0.0), v(1280, 0.0);  // newest first
-    unsigned seed = 12345;
-    auto noise = [&seed]() {
-        seed = seed * 1103515245u + 12345u;
-        return static_cast<double>((seed >> 8) & 0xffff) - 32768.0;
-    };
-    double errA = 0, sigA = 0, errS = 0, sigS = 0;
-    for (int l = 0; l < 30; ++l) {
-        float in[32], re[64], out[64];
-        for (float& s : in) s = static_cast<float>(noise());
-        analysis.Process(in, re, nullptr);
-        x.insert(x.begin(), 32, 0.0);
-        x.resize(320);
-        for (int n = 0; n < 32; ++n) x[n] = in[31 - n];
-        for (int k = 0; k < 32; ++k) {
-            double ref = 0;
-            for (int n = 0; n < 64; ++n) {
-                double u = 0;
-                for (int j = 0; j < 5; ++j) u += x[n + 64 * j] * kSbrQmfWindow[2 * (n + 64 * j)];
-                ref += 2 * u * std::cos(kPi * (k + 0.5) * (2 * n - 96) / 64);
+// Both banks' fast transforms against their modulations evaluated
+// directly, with all 64 synthesis bands driven.
+TEST(SbrQmf, BanksMatchDirectModulation) {
+    for (bool complex : {false, true}) {
+        SCOPED_TRACE(complex ? "complex" : "real");
+        QmfAnalysis32 analysis;
+        QmfSynthesis64 synthesis;
+        analysis.Reset();
+        synthesis.Reset();
+        std::vector<double> x(320, 0.0), v(1280, 0.0);  // newest first
+        unsigned seed = 12345;
+        auto noise = [&seed]() {
+            seed = seed * 1103515245u + 12345u;
+            return static_cast<double>((seed >> 8) & 0xffff) - 32768.0;
+        };
+        double errA = 0, sigA = 0, errS = 0, sigS = 0;
+        for (int l = 0; l < 30; ++l) {
+            float in[32], re[64], im[64] = {}, out[64];
+            for (float& s : in) s = static_cast<float>(noise());
+            analysis.Process(in, re, complex ? im : nullptr);
+            x.insert(x.begin(), 32, 0.0);
+            x.resize(320);
+            for (int n = 0; n < 32; ++n) x[n] = in[31 - n];
+            for (int k = 0; k < 32; ++k) {
+                std::complex<double> ref = 0;
+                for (int n = 0; n < 64; ++n) {
+                    double u = 0;
+                    for (int j = 0; j < 5; ++j) u += x[n + 64 * j] * kSbrQmfWindow[2 * (n + 64 * j)];
+                    ref += complex ? 2 * u * std::polar(1.0, kPi * (k + 0.5) * (2 * n - 0.5) / 64)
+                                   : 2 * u * std::cos(kPi * (k + 0.5) * (2 * n - 96) / 64);
+                }
+                sigA += std::norm(ref);
+                errA += std::norm(std::complex<double>(re[k], im[k]) - ref);
             }
-            sigA += ref * ref;
-            errA += (re[k] - ref) * (re[k] - ref);
-        }
-        float bands[64];
-        for (float& s : bands) s = static_cast<float>(noise());
-        synthesis.Process(bands, nullptr, out);
-        v.insert(v.begin(), 128, 0.0);
-        v.resize(1280);
-        for (int n = 0; n < 128; ++n) {
-            double s = 0;
-            for (int k = 0; k < 64; ++k) s += bands[k] * std::cos(kPi * (k + 0.5) * (2 * n - 64) / 128) / 32;
-            v[n] = s;
-        }
-        for (int k = 0; k < 64; ++k) {
-            double ref = 0;
-            for (int j = 0; j < 5; ++j) {
-                ref += v[256 * j + k] * kSbrQmfWindow[128 * j + k];
-                ref += v[256 * j + 192 + k] * kSbrQmfWindow[128 * j + 64 + k];
+            float bands[64], bandsIm[64];
+            for (float& s : bands) s = static_cast<float>(noise());
+            for (float& s : bandsIm) s = static_cast<float>(noise());
+            synthesis.Process(bands, complex ? bandsIm : nullptr, out);
+            v.insert(v.begin(), 128, 0.0);
+            v.resize(1280);
+            for (int n = 0; n < 128; ++n) {
+                double s = 0;
+                for (int k = 0; k < 64; ++k)
+                    s += complex ? (std::complex<double>(bands[k], bandsIm[k]) / 64.0 *
+                                    std::polar(1.0, kPi * (k + 0.5) * (2 * n - 255) / 128)).real()
+                                 : bands[k] * std::cos(kPi * (k + 0.5) * (2 * n - 64) / 128) / 32;
+                v[n] = s;
             }
-            sigS += ref * ref;
-            errS += (out[k] - ref) * (out[k] - ref);
+            for (int k = 0; k < 64; ++k) {
+                double ref = 0;
+                for (int j = 0; j < 5; ++j) {
+                    ref += v[256 * j + k] * kSbrQmfWindow[128 * j + k];
+                    ref += v[256 * j + 192 + k] * kSbrQmfWindow[128 * j + 64 + k];
+                }
+                sigS += ref * ref;
+                errS += (out[k] - ref) * (out[k] - ref);
+            }
         }
+        EXPECT_GT(10 * std::log10(sigA / errA), 110.0);
+        EXPECT_GT(10 * std::log10(sigS / errS), 110.0);
     }
-    EXPECT_GT(10 * std::log10(sigA / errA), 110.0);
-    EXPECT_GT(10 * std::log10(sigS / errS), 110.0);
 }
 
 TEST(SbrQmf, ToneLandsInItsBandWithTheExpectedPhaseStep) {
