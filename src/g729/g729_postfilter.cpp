@@ -10,6 +10,7 @@ namespace aurivane::g729 {
 
 void PostFilter::Reset() {
     for (double& v : res_) v = 0.0;
+    resAt_ = kHist;
     for (double& v : synMem_) v = 0.0;
 }
 
@@ -29,7 +30,11 @@ void PostFilter::Process(const double* syn, const double a[11], int t0, double* 
     WeightLpc(a, kGammaNum, num);
     WeightLpc(a, kGammaDen, den);
 
-    double* res = res_ + kHist;
+    if (resAt_ + L > kHist + kRoom) {
+        for (int i = 0; i < kHist; ++i) res_[i] = res_[resAt_ - kHist + i];
+        resAt_ = kHist;
+    }
+    double* res = res_ + resAt_;
     Residual(num, syn, res, L);
 
     // Long-term post-filter, integer delays only.
@@ -104,7 +109,7 @@ void PostFilter::Process(const double* syn, const double a[11], int t0, double* 
         }
     }
 
-    for (int i = 0; i < kHist; ++i) res_[i] = res_[i + L];
+    resAt_ += L;
 }
 
 }  // namespace aurivane::g729

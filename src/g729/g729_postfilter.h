@@ -23,7 +23,11 @@ public:
 
 private:
     static constexpr int kHist = 143;
-    double res_[kHist + 40];
+    // Residual history plus room for four subframes: the history moves back
+    // to the front once every four subframes instead of after each one.
+    static constexpr int kRoom = 4 * 40;
+    double res_[kHist + kRoom];
+    int resAt_;  // start of the current subframe in res_
     double synMem_[10];
     double tiltMem_;
     double gain_;
