@@ -9,7 +9,6 @@
 #include "aacdec/sbr_decoder.h"
 #include "adts_reader.h"
 #include "audio_input.h"
-#include "byte_sink.h"
 #include "wav_file.h"
 
 #include <algorithm>
@@ -108,6 +107,32 @@ bool SplitRecords(const std::vector<uint8_t>& s, std::vector<std::pair<std::size
     return true;
 }
 
+// Writes what the AacDecoder delivers straight into the WAV file.
+class WavSink final : public AudioSink {
+public:
+    explicit WavSink(WavWriter* out) : out_(out) {}
+    int32_t Process(const void* data, uint32_t byteCount) override {
+        last = byteCount;
+        if (data == nullptr) return 1;
+        // Little-endian 16-bit samples, as the writer stores them.
+        const auto* p = static_cast<const uint8_t*>(data);
+        const std::size_t count = byteCount / 2;
+        for (std::size_t at = 0; at < count;) {
+            const std::size_t n = std::min(count - at, WavWriter::kBlockBytes / 2);
+            int16_t* pcm = out_->Reserve(n);
+            for (std::size_t i = 0; i < n; ++i, ++at) {
+                pcm[i] = static_cast<int16_t>(p[2 * at] | (p[2 * at + 1] << 8));
+            }
+            out_->Commit(n);
+        }
+        return 1;
+    }
+    uint32_t last = 0;  // size of the latest delivery
+
+private:
+    WavWriter* out_;
+};
+
 int DecodePacketStream(const std::vector<uint8_t>& s, const std::string& outPath) {
     std::vector<std::pair<std::size_t, std::size_t>> records;
     const bool whole = SplitRecords(s, &records);
@@ -117,11 +142,17 @@ int DecodePacketStream(const std::vector<uint8_t>& s, const std::string& outPath
         std::fprintf(stderr, "aurivane: this build does not provide the AacDecoder class\n");
         return 1;
     }
-    ByteSink sink;
+    WavWriter out;
+    std::string error;
+    if (!out.Open(outPath, &error)) {
+        DestroyObject(&kAacDecoderId, decoder);
+        std::fprintf(stderr, "aurivane decode: %s\n", error.c_str());
+        return 1;
+    }
+    WavSink sink(&out);
     decoder->AddSink(&sink);
     int result = 0;
-    WavData wav;
-    wav.channels = 2;
+    uint32_t sampleRate = 0;
     if (decoder->Open(0) != 1) {
         std::fprintf(stderr, "aurivane decode: AacDecoder open failed\n");
         result = 1;
@@ -137,27 +168,22 @@ int DecodePacketStream(const std::vector<uint8_t>& s, const std::string& outPath
             continue;
         }
         const uint32_t rate = sink.last == 8192 ? 44100 : 22050;
-        if (wav.sampleRate == 0) wav.sampleRate = rate;
-        if (rate != wav.sampleRate) {
-            std::fprintf(stderr, "aurivane decode: output rate changes at record %zu; kept at %u Hz\n", r,
-                         wav.sampleRate);
+        if (sampleRate == 0) sampleRate = rate;
+        if (rate != sampleRate) {
+            std::fprintf(stderr, "aurivane decode: output rate changes at record %zu; kept at %u Hz\n", r, sampleRate);
         }
     }
     DestroyObject(&kAacDecoderId, decoder);
-    if (result != 0) return result;
-    if (wav.sampleRate == 0) wav.sampleRate = 22050;
-    wav.samples.resize(sink.bytes.size() / 2);
-    for (std::size_t i = 0; i < wav.samples.size(); ++i) {
-        wav.samples[i] = static_cast<int16_t>(sink.bytes[2 * i] | (sink.bytes[2 * i + 1] << 8));
-    }
-    std::string error;
-    if (!WriteWav(outPath, wav, &error)) {
+    if (sampleRate == 0) sampleRate = 22050;
+    const uint64_t pairs = out.SamplesWritten() / 2;
+    if (!out.Finish(sampleRate, 2, &error)) {
         std::fprintf(stderr, "aurivane decode: %s\n", error.c_str());
         return 1;
     }
+    if (result != 0) return result;
     char summary[256];
-    std::snprintf(summary, sizeof summary, "%zu records, %zu failed, %zu sample pairs at %u Hz", records.size(), failed,
-                  wav.samples.size() / 2, wav.sampleRate);
+    std::snprintf(summary, sizeof summary, "%zu records, %zu failed, %llu sample pairs at %u Hz", records.size(), failed,
+                  static_cast<unsigned long long>(pairs), sampleRate);
     progress.Finish(summary);
     return failed == 0 && whole ? 0 : 1;
 }
