@@ -9,28 +9,6 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586476925286766559;
 
-// Twiddles e^(-2*pi*i*k/kMaxTable) for k < kMaxTable/2; a transform of
-// length n <= kMaxTable steps through it with stride kMaxTable/n.
-constexpr int kMaxTableLog2 = 15;
-constexpr int kMaxTable = 1 << kMaxTableLog2;
-
-struct TwiddleTable {
-    float cosine[kMaxTable / 2];
-    float sine[kMaxTable / 2];
-    TwiddleTable() {
-        for (int k = 0; k < kMaxTable / 2; ++k) {
-            const double a = kTwoPi * k / kMaxTable;
-            cosine[k] = static_cast<float>(std::cos(a));
-            sine[k] = static_cast<float>(std::sin(a));
-        }
-    }
-};
-
-const TwiddleTable& Twiddles() {
-    static const TwiddleTable table;  // thread-safe one-time initialisation
-    return table;
-}
-
 bool IsPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
 
 // Lengths up to 2^kFastLog2 run out of place on contiguous split arrays, so
@@ -182,7 +160,8 @@ void PowerOfTwoFast(float* re, float* im, std::ptrdiff_t stride, int n, int sign
     }
 }
 
-// In-place radix-2 decimation in time on strided data: element k is at
+// In-place radix-2 decimation in time on strided data, for lengths above
+// kFast: element k is at
 // re[k*stride], im[k*stride]. sign is the sign of the exponent.
 void PowerOfTwo(float* re, float* im, std::ptrdiff_t stride, int n, int sign) {
     // Bit-reversal permutation.
@@ -207,23 +186,14 @@ void PowerOfTwo(float* re, float* im, std::ptrdiff_t stride, int n, int sign) {
         j |= bit;
     }
 
-    const bool table = n <= kMaxTable;
-    const TwiddleTable* tw = table ? &Twiddles() : nullptr;
-    const float s = sign < 0 ? -1.0f : 1.0f;
+    // Lengths above the fast path's tables are rare: twiddles on the fly.
+    const double dir = sign < 0 ? -1.0 : 1.0;
     for (int half = 1; half < n; half <<= 1) {
         const int span = half << 1;
-        const int step = table ? kMaxTable / span : 0;
         for (int k = 0; k < half; ++k) {
-            float wr;
-            float wi;
-            if (table) {
-                wr = tw->cosine[k * step];
-                wi = s * tw->sine[k * step];
-            } else {
-                const double a = kTwoPi * k / span;
-                wr = static_cast<float>(std::cos(a));
-                wi = static_cast<float>(s * std::sin(a));
-            }
+            const double a = kTwoPi * k / span;
+            const float wr = static_cast<float>(std::cos(a));
+            const float wi = static_cast<float>(dir * std::sin(a));
             for (int i = k; i < n; i += span) {
                 float* ar = re + i * stride;
                 float* ai = im + i * stride;

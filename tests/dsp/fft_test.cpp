@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <random>
@@ -95,6 +96,52 @@ TEST_P(FftLengths, InverseOfForwardIsNTimesInput) {
 INSTANTIATE_TEST_SUITE_P(PowersOfTwo, FftLengths,
                          ::testing::Values(2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096));
 INSTANTIATE_TEST_SUITE_P(OtherLengths, FftLengths, ::testing::Values(3, 5, 6, 7, 12, 15, 30, 60, 97, 120, 240, 1000));
+
+TEST(Fft, LengthsAboveTheTwiddleTables) {
+    // A tone at bin f lands in bin f alone; inverse of forward gives n * x.
+    for (int n : {8192, 16384}) {
+        for (int f : {3, n / 2 - 5}) {
+            std::vector<float> data(2 * n);
+            for (int k = 0; k < n; ++k) {
+                const double a = 2.0 * M_PI * (static_cast<long long>(f) * k % n) / n;
+                data[2 * k] = static_cast<float>(std::cos(a));
+                data[2 * k + 1] = static_cast<float>(std::sin(a));
+            }
+            const std::vector<float> x = data;
+            ASSERT_EQ(FftInterleaved(data.data(), n, -1), 1);
+            double leak = 0.0;
+            for (int k = 0; k < n; ++k) {
+                if (k != f) leak = std::max(leak, std::hypot(double{data[2 * k]}, double{data[2 * k + 1]}));
+            }
+            EXPECT_NEAR(data[2 * f], n, 1e-3 * n) << "n=" << n << " f=" << f;
+            EXPECT_LT(leak, 1e-3 * n) << "n=" << n << " f=" << f;
+            ASSERT_EQ(FftInterleaved(data.data(), n, +1), 1);
+            double err = 0.0;
+            for (int k = 0; k < 2 * n; ++k) err = std::max(err, std::fabs(double{data[k]} - n * double{x[k]}));
+            EXPECT_LT(err, 1e-3 * n) << "n=" << n;
+        }
+    }
+}
+
+TEST(Fft, BitReversedInputMatchesNaturalOrder) {
+    for (int n : {2, 4, 8, 64, 512, 4096}) {
+        const std::vector<cd> x = RandomSignal(n, 7u + static_cast<unsigned>(n));
+        std::vector<float> re(n), im(n), rr(n), ri(n);
+        for (int k = 0; k < n; ++k) {
+            re[k] = static_cast<float>(x[k].real());
+            im[k] = static_cast<float>(x[k].imag());
+            rr[FftBitReverse(k, n)] = re[k];
+            ri[FftBitReverse(k, n)] = im[k];
+        }
+        ASSERT_EQ(FftSplit(re.data(), im.data(), n, -1), 1);
+        ASSERT_EQ(FftForwardBitReversed(rr.data(), ri.data(), n), 1);
+        EXPECT_EQ(re, rr) << n;
+        EXPECT_EQ(im, ri) << n;
+    }
+    float one[2] = {1.0f, 2.0f};
+    EXPECT_EQ(FftForwardBitReversed(one, one + 1, 3), 0);
+    EXPECT_EQ(FftForwardBitReversed(one, one + 1, 8192), 0);
+}
 
 TEST(Fft, ImpulseAndRejectedLengths) {
     for (int sign : {-1, 1}) {
