@@ -187,6 +187,7 @@ bool WavWriter::Flush() {
 }
 
 int16_t* WavWriter::Reserve(std::size_t count) {
+    if (2 * count > block_.size()) return nullptr;
     if (used_ + 2 * count > block_.size()) Flush();
     return reinterpret_cast<int16_t*>(block_.data() + used_);
 }

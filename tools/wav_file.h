@@ -43,7 +43,7 @@ public:
     // Interleaved samples; the caller's channel count holds for the file.
     bool Write(const int16_t* samples, std::size_t count);
     // Room for `count` more samples in the block, to convert straight into;
-    // Commit(count) then takes them. count <= kBlockBytes / 2.
+    // Commit(count) then takes them. Null for count > kBlockBytes / 2.
     int16_t* Reserve(std::size_t count);
     void Commit(std::size_t count) { used_ += 2 * count; }
     // Writes what is held and the header; the file is closed either way.

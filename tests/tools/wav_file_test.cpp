@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -63,6 +65,58 @@ TEST(WavFile, StreamedSizesAreReadAndCutDataIsRefused) {
     const char text[] = "sample,value\n0,12\n1,-4\n";
     EXPECT_FALSE(ParseWav(reinterpret_cast<const uint8_t*>(text), sizeof text - 1, &out, &error));
     EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        int c;
+        while ((c = std::fgetc(f)) != EOF) bytes.push_back(static_cast<uint8_t>(c));
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+TEST(WavFile, StreamedWriterMatchesTheWholeFileWriter) {
+    // Over two blocks, written in uneven pieces both ways; the file must be
+    // byte for byte what the whole-image writer produces.
+    WavData in;
+    in.channels = 2;
+    in.sampleRate = 44100;
+    const std::size_t count = aurivane::WavWriter::kBlockBytes + 12346;
+    for (std::size_t i = 0; i < count; ++i) in.samples.push_back(static_cast<int16_t>(i * 7919 % 65536 - 32768));
+    const std::string streamed = ::testing::TempDir() + "/wav_writer_streamed.wav";
+    const std::string whole = ::testing::TempDir() + "/wav_writer_whole.wav";
+    aurivane::WavWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.Open(streamed, &error)) << error;
+    std::size_t at = 0;
+    for (std::size_t piece = 1; at < count; piece = piece * 3 + 1) {
+        const std::size_t n = std::min({piece, count - at, aurivane::WavWriter::kBlockBytes / 2});
+        if (piece % 2) {
+            ASSERT_TRUE(writer.Write(in.samples.data() + at, n));
+        } else {
+            std::memcpy(writer.Reserve(n), in.samples.data() + at, 2 * n);
+            writer.Commit(n);
+        }
+        at += n;
+    }
+    EXPECT_EQ(writer.Reserve(aurivane::WavWriter::kBlockBytes / 2 + 1), nullptr);
+    EXPECT_EQ(writer.SamplesWritten(), count);
+    ASSERT_TRUE(writer.Finish(in.sampleRate, in.channels, &error)) << error;
+    ASSERT_TRUE(aurivane::WriteWav(whole, in, &error)) << error;
+    const std::vector<uint8_t> a = FileBytes(streamed);
+    ASSERT_EQ(a.size(), 44 + 2 * count);
+    EXPECT_TRUE(a == FileBytes(whole));
+    WavData out;
+    ASSERT_TRUE(aurivane::ReadWav(streamed, &out, &error)) << error;
+    EXPECT_EQ(out.samples, in.samples);
+    std::remove(streamed.c_str());
+    std::remove(whole.c_str());
 }
 
 }  // namespace
