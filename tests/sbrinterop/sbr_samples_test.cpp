@@ -99,9 +99,12 @@ TEST_P(SharedSample, DecodesLikeThePeers) {
     const BlockAgreement blocks =
         CompareBlockLevels(ff, ours, 2048, fa.ok ? &fa : nullptr, -2048, rate, rate * 0.18, 0.5);
     std::printf("%-56s frames %4zu: ours-ffmpeg SNR %.1f dB, level ours %.1f ffmpeg %.1f dBFS; %d blocks of the "
-                "SBR band, ours-ffmpeg median %+.2f/%+.2f, faad-ffmpeg %+.2f/%+.2f dB\n",
+                "SBR band, median/mean/p90 ours-ffmpeg %+.2f/%+.2f/%+.2f | %+.2f/%+.2f/%+.2f, faad-ffmpeg "
+                "%+.2f/%+.2f/%+.2f | %+.2f/%+.2f/%+.2f dB\n",
                 s.file, stream.blocks.size(), snr, RmsDbfs(ours.pcm), RmsDbfs(ff.pcm), blocks.blocks,
-                blocks.ours[0].median, blocks.ours[1].median, blocks.peer[0].median, blocks.peer[1].median);
+                blocks.ours[0].median, blocks.ours[0].mean, blocks.ours[0].p90, blocks.ours[1].median,
+                blocks.ours[1].mean, blocks.ours[1].p90, blocks.peer[0].median, blocks.peer[0].mean,
+                blocks.peer[0].p90, blocks.peer[1].median, blocks.peer[1].mean, blocks.peer[1].p90);
     EXPECT_GE(snr, 60.0);
     EXPECT_LE(blocks.outside, OutsideAllowed(blocks, fa.ok)) << "block " << blocks.worstBlock << " channel " << blocks.worstChannel << ": " << blocks.worstDb
                                      << " dB beyond faad's distance + margin";
