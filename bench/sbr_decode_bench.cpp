@@ -1,6 +1,6 @@
 // HE-AAC decoding speed through the AacDecoder filter: a mono + parametric
 // stereo stream (complex QMF, hybrid filterbank, decorrelator) and a stereo
-// SBR stream (real-valued QMF), both generated SBR/PS payloads in real
+// SBR stream (complex QMF, as mono), both generated SBR/PS payloads in real
 // AAC-LC cores. The "realtime" counter is seconds of audio decoded per
 // second of wall-clock time, as bench/sbr_peers.sh times ffmpeg and faad
 // on the same streams.
