@@ -2,8 +2,8 @@
 // (mono and stereo, from tests/data/aacdec) and at 44.1 kHz (the shared
 // third-party stereo sample, when present), and the AacDecoder filter over
 // packet streams. Counters: frames per second and "realtime", seconds of
-// audio decoded per second. bench/aac_peers.sh times ffmpeg and faad on the
-// same streams as whole processes.
+// audio decoded per second. bench/speed.sh times the program against ffmpeg
+// and faad as whole processes.
 #include <aurivane/aurivane.h>
 #include <benchmark/benchmark.h>
 

@@ -6,7 +6,8 @@
 # Builds a corpus of a few minutes (sox synthesis, espeak-ng speech, the
 # music and speech of tests/data), encodes it with ffmpeg to AAC-LC at
 # 22.05 and 44.1 kHz, mono and stereo, and with `aurivane encode --codec
-# he-aac` to HE-AAC (mono v1, stereo input to v2 with PS). Then times
+# he-aac` to HE-AAC v2, and loops the HE-AAC v1 streams of the shared
+# samples (SHARED_SAMPLES, default ../shared/samples/aac). Then times
 # `aurivane decode x.aac out.wav` against `ffmpeg -i x.aac -f wav out.wav`
 # and `faad -o out.wav x.aac`, all writing a WAV file to the same disk,
 # interleaved, and keeps the minimum of `runs` (default 5) per program.
@@ -73,10 +74,28 @@ lc lc44_mono 44100 1 48k
 lc lc44_stereo 44100 2 64k
 lc lc44_stereo128 44100 2 128k
 sox "$tmp/corpus.wav" -c 1 "$tmp/mono.wav"
-"$cli" encode --codec he-aac --bitrate 24k "$tmp/mono.wav" "$tmp/he1_mono.aac" >/dev/null 2>&1 &&
-  streams+=(he1_mono) || echo "HE-AAC v1 encoding failed, skipped" >&2
-"$cli" encode --codec he-aac --bitrate 32k "$tmp/corpus.wav" "$tmp/he2_ps.aac" >/dev/null 2>&1 &&
-  streams+=(he2_ps) || echo "HE-AAC v2 encoding failed, skipped" >&2
+# Our encoder writes HE-AAC v2 (PS) for mono and stereo input alike.
+"$cli" encode --codec he-aac --bitrate 24k "$tmp/mono.wav" "$tmp/he2_mono_in.aac" >/dev/null 2>&1 &&
+  streams+=(he2_mono_in) || echo "HE-AAC encoding of the mono corpus failed, skipped" >&2
+"$cli" encode --codec he-aac --bitrate 32k "$tmp/corpus.wav" "$tmp/he2_stereo_in.aac" >/dev/null 2>&1 &&
+  streams+=(he2_stereo_in) || echo "HE-AAC encoding of the stereo corpus failed, skipped" >&2
+# HE-AAC v1 (SBR without PS) from the shared samples of an independent
+# encoder, looped to a few minutes: a 22.05 kHz stereo core without its
+# leading junk and cut tail, and an 8 kHz mono core taken out of MP4.
+samples=${SHARED_SAMPLES:-$here/../../shared/samples/aac}
+loop() {  # name source count
+  for _ in $(seq "$3"); do cat "$2"; done > "$tmp/$1.aac"
+  streams+=("$1")
+}
+junk="$samples/hev1_adts-mpeg2_22k05-stereo-core_junk-and-truncated.aac"
+if [ -f "$junk" ]; then
+  tail -c +27 "$junk" | head -c -2 > "$tmp/hev1_frames.aac"
+  loop he1_stereo22 "$tmp/hev1_frames.aac" 400
+fi
+mp4="$samples/hev1_mp4_explicit_8k-mono-core_16k-out.mp4"
+if [ -f "$mp4" ] && ffmpeg -nostdin -v error -y -i "$mp4" -c:a copy -f adts "$tmp/hev1_8k.aac"; then
+  loop he1_mono8 "$tmp/hev1_8k.aac" 3
+fi
 
 # --- timing -------------------------------------------------------------------
 # CPU seconds (user+sys) of one whole process.
