@@ -35,8 +35,7 @@ void Convolve(const double* x, const double* h, double* y, int len) {
     for (int n = 0; n < len; ++n) y[n] = 0.0;
     for (int i = 0; i < len; ++i) {
         const double xi = x[i];
-        const double* hi = h - i;
-        for (int n = i; n < len; ++n) y[n] += xi * hi[n];
+        for (int n = i; n < len; ++n) y[n] += xi * h[n - i];
     }
 }
 

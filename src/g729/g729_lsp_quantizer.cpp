@@ -26,6 +26,19 @@ void LsfToLsp(const double lsf[10], double lsp[10]) {
 
 namespace {
 
+// The first-stage codebook transposed, built once at load from the
+// generated table.
+struct LspCb1Transposed {
+    double v[kOrder][kLspCb1Size];
+};
+LspCb1Transposed TransposeLspCb1() {
+    LspCb1Transposed t;
+    for (int c = 0; c < kLspCb1Size; ++c)
+        for (int j = 0; j < kOrder; ++j) t.v[j][c] = kLspCb1[c][j];
+    return t;
+}
+const LspCb1Transposed kLspCb1ByCoefficient = TransposeLspCb1();
+
 // Pushes neighbours in [first, last) apart to at least gap.
 void Expand(double buf[10], double gap, int first, int last) {
     for (int j = first; j < last; ++j) {
@@ -112,19 +125,24 @@ void QuantizeLsp(const double lsp[10], LsfPredictorMemory& mem, double lspq[10],
             for (int k = 0; k < kMaOrder; ++k) s -= kLspMaPred[mode][k][j] * mem.past[k][j];
             target[j] = s * kLspMaPredSumInv[mode][j];
         }
-        int best = 0;
-        double bestErr = INFINITY;
-        for (int c = 0; c < kLspCb1Size; ++c) {
-            double e = 0.0;
-            for (int j = 0; j < kOrder; ++j) {
-                const double t = target[j] - kLspCb1[c][j];
-                e += t * t;
-            }
-            if (e < bestErr) {
-                bestErr = e;
-                best = c;
+        // All 128 first-stage errors side by side (each still summed over
+        // j in order), from the codebook stored coefficient-major.
+        double err[kLspCb1Size] = {};
+        for (int j = 0; j < kOrder; ++j) {
+            const double tj = target[j];
+            const double* column = kLspCb1ByCoefficient.v[j];
+            for (int c = 0; c < kLspCb1Size; ++c) {
+                const double t = tj - column[c];
+                err[c] += t * t;
             }
         }
+        int best = 0;
+        double bestErr = INFINITY;
+        for (int c = 0; c < kLspCb1Size; ++c)
+            if (err[c] < bestErr) {
+                bestErr = err[c];
+                best = c;
+            }
         cand[mode] = best;
         const double* l1 = kLspCb1[best];
         double buf[10];
