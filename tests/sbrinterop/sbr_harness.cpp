@@ -417,7 +417,8 @@ BlockAgreement CompareBlockLevels(const Decoded& ref, const Decoded& ours, int l
     for (int c = 0; c < 2; ++c) {
         const std::vector<double> r = BlockHighBandDb(ref.pcm, c, rate, fromHz);
         const std::vector<double> o = BlockHighBandDb(ours.pcm, c, rate, fromHz, lag);
-        const std::vector<double> p = peer ? BlockHighBandDb(peer->pcm, c, rate, fromHz, peerLag) : std::vector<double>();
+        const std::vector<double> p =
+            peer ? BlockHighBandDb(peer->pcm, c, rate, fromHz, peerLag) : std::vector<double>();
         double loudest = -300;
         for (double v : r) loudest = std::max(loudest, v);
         std::vector<double> dOurs, dPeer;

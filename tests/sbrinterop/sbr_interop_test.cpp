@@ -59,7 +59,7 @@ public:
 };
 const auto* const kTable = ::testing::AddGlobalTestEnvironment(new TableEnvironment);
 
-std::string Row(const char* name, const BlockAgreement& a, double snr) {
+void Row(const char* name, const BlockAgreement& a, double snr) {
     char row[320];
     auto three = [](const LevelSpread& s) {
         char b[40];
@@ -70,7 +70,6 @@ std::string Row(const char* name, const BlockAgreement& a, double snr) {
                   three(a.ours[1]).c_str(), three(a.peer[0]).c_str(), three(a.peer[1]).c_str());
     Rows().push_back(row);
     std::printf("%s\n", row);
-    return row;
 }
 
 class GeneratedStream : public ::testing::TestWithParam<StreamCase> {};
@@ -118,8 +117,9 @@ TEST_P(GeneratedStream, AgreesWithPeers) {
         if (item.kind == StreamKind::kHighQuality) {
             EXPECT_GE(snr, kHighQualitySnrDb);
         }
-        EXPECT_LE(blocks.outside, OutsideAllowed(blocks, fa.ok)) << "block " << blocks.worstBlock << " channel " << blocks.worstChannel << ": "
-                                     << blocks.worstDb << " dB beyond faad's distance + margin";
+        EXPECT_LE(blocks.outside, OutsideAllowed(blocks, fa.ok))
+            << "block " << blocks.worstBlock << " channel " << blocks.worstChannel << ": " << blocks.worstDb
+            << " dB beyond faad's distance + margin";
     }
 
     // faad is the second opinion the block tolerance rests on: it must

@@ -106,8 +106,9 @@ TEST_P(SharedSample, DecodesLikeThePeers) {
                 blocks.ours[1].mean, blocks.ours[1].p90, blocks.peer[0].median, blocks.peer[0].mean,
                 blocks.peer[0].p90, blocks.peer[1].median, blocks.peer[1].mean, blocks.peer[1].p90);
     EXPECT_GE(snr, 60.0);
-    EXPECT_LE(blocks.outside, OutsideAllowed(blocks, fa.ok)) << "block " << blocks.worstBlock << " channel " << blocks.worstChannel << ": " << blocks.worstDb
-                                     << " dB beyond faad's distance + margin";
+    EXPECT_LE(blocks.outside, OutsideAllowed(blocks, fa.ok))
+        << "block " << blocks.worstBlock << " channel " << blocks.worstChannel << ": " << blocks.worstDb
+        << " dB beyond faad's distance + margin";
 
     if (!haveFaad) GTEST_SKIP() << "faad not installed: block tolerance from ffmpeg alone, faad checks skipped";
     ASSERT_TRUE(fa.ok) << fa.error;
