@@ -32,7 +32,10 @@ struct QmfTwiddles {
     // exp(-i*pi*p/64)/64 after.
     float dct4Pre[32][2];
     float dct4Post[32][2];
+    // The 32-band analysis takes every other coefficient of the prototype.
+    float anaWindow[320];
     QmfTwiddles() {
+        for (int i = 0; i < 320; ++i) anaWindow[i] = kSbrQmfWindow[2 * i];
         for (int m = 0; m < 32; ++m) {
             dct4Pre[m][0] = static_cast<float>(std::cos(kPi * (4 * m + 1) / 256));
             dct4Pre[m][1] = static_cast<float>(-std::sin(kPi * (4 * m + 1) / 256));
@@ -92,11 +95,11 @@ void QmfAnalysis32::Process(const float* input, float* re, float* im) {
     const QmfTwiddles& tw = Twiddles();
     std::memmove(x_ + 32, x_, 288 * sizeof(float));
     for (int n = 0; n < 32; ++n) x_[n] = input[31 - n];
-    float u[64];
-    for (int n = 0; n < 64; ++n) {
-        float s = 0.0f;
-        for (int j = 0; j < 5; ++j) s += x_[n + 64 * j] * kSbrQmfWindow[2 * (n + 64 * j)];
-        u[n] = s;
+    float u[64] = {};
+    for (int j = 0; j < 5; ++j) {
+        const float* x = x_ + 64 * j;
+        const float* w = tw.anaWindow + 64 * j;
+        for (int n = 0; n < 64; ++n) u[n] += x[n] * w[n];
     }
     if (!im) {
         // re(k) = 2 sum_n u(n) cos(pi*(k+0.5)*(n-48)/32): fold the 64 taps onto
@@ -177,14 +180,17 @@ void QmfSynthesis64::Process(const float* re, const float* im, float* output) {
             v_[n] = c[j] + ((j & 1) ? -d[j] : d[j]);
         }
     }
-    for (int k = 0; k < 64; ++k) {
-        float s = 0.0f;
-        for (int j = 0; j < 5; ++j) {
-            s += v_[256 * j + k] * kSbrQmfWindow[128 * j + k];
-            s += v_[256 * j + 192 + k] * kSbrQmfWindow[128 * j + 64 + k];
+    float s[64] = {};
+    for (int j = 0; j < 5; ++j) {
+        const float* a = v_ + 256 * j;
+        const float* b = a + 192;
+        const float* w = kSbrQmfWindow + 128 * j;
+        for (int k = 0; k < 64; ++k) {
+            s[k] += a[k] * w[k];
+            s[k] += b[k] * w[64 + k];
         }
-        output[k] = s;
     }
+    std::memcpy(output, s, sizeof(s));
 }
 
 }  // namespace aurivane
