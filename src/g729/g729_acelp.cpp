@@ -27,15 +27,20 @@ void AcelpSearch(const double* x, const double* h, double code[40], double y[40]
     // rr[i][j] = sum_{n=j}^{39} h[n-i] h[n-j] (i <= j) depends on the lag
     // j - i and on the number of terms 40 - j: running sums per lag, all lags
     // side by side, give one row of the lower triangle per step; the signs
-    // of the pulses are folded in (a factor of +-1 is exact).
+    // of the pulses are folded in (a factor of +-1 is exact). The matrix holds
+    // 2 rr off the diagonal, the energies' cross terms as they are added
+    // (doubling is exact, so 2(a + b) and 2a + 2b agree), and the diagonal
+    // is kept apart.
     alignas(16) double rr[L][L];
+    double diag[L];
     double acc[L] = {};
     for (int m = 0; m < L; ++m) {
         const double hm = h[m];
         const int j = L - 1 - m;  // 40 - j = m + 1 terms
         for (int k = 0; k <= j; ++k) acc[k] += h[m + k] * hm;
         const double sj = sign[j];
-        for (int i = 0; i <= j; ++i) rr[j][i] = acc[j - i] * sign[i] * sj;
+        for (int i = 0; i <= j; ++i) rr[j][i] = 2.0 * (acc[j - i] * sign[i] * sj);
+        diag[j] = acc[0];  // sign squared
     }
     for (int j = 1; j < L; ++j)
         for (int i = 0; i < j; ++i) rr[i][j] = rr[j][i];
@@ -82,7 +87,7 @@ void AcelpSearch(const double* x, const double* h, double code[40], double y[40]
             for (int k = 0; k < kPerTrack; ++k) {
                 const int ib = tb + 5 * k;
                 const double ps = dn[ia] + dn[ib];
-                const double al = rr[ia][ia] + rr[ib][ib] + 2.0 * rr[ia][ib];
+                const double al = diag[ia] + diag[ib] + rr[ia][ib];
                 if (alp * ps * ps > sq * al) {
                     sq = ps * ps;
                     alp = al;
@@ -92,13 +97,13 @@ void AcelpSearch(const double* x, const double* h, double code[40], double y[40]
             }
         }
         const double ps0 = dn[pa] + dn[pb];
-        const double al0 = rr[pa][pa] + rr[pb][pb] + 2.0 * rr[pa][pb];
+        const double al0 = diag[pa] + diag[pb] + rr[pa][pb];
         // Terms of the fourth pulse that do not depend on the third.
         double dnD[kPerTrack], diagD[kPerTrack], crossD[kPerTrack];
         for (int k = 0; k < kPerTrack; ++k) {
             const int id = td + 5 * k;
             dnD[k] = dn[id];
-            diagD[k] = rr[id][id];
+            diagD[k] = diag[id];
             crossD[k] = rr[id][pa] + rr[id][pb];
         }
         sq = -1.0;
@@ -107,15 +112,13 @@ void AcelpSearch(const double* x, const double* h, double code[40], double y[40]
         for (int kc = 0; kc < kPerTrack; ++kc) {
             const int ic = tc + 5 * kc;
             const double ps1 = ps0 + dn[ic];
-            const double al1 = al0 + rr[ic][ic] + 2.0 * (rr[ic][pa] + rr[ic][pb]);
+            const double al1 = al0 + diag[ic] + (rr[ic][pa] + rr[ic][pb]);
             const double* rc = rr[ic];
             double ps[kPerTrack], al[kPerTrack];
             for (int k = 0; k < kPerTrack; ++k) {
                 ps[k] = ps1 + dnD[k];
-                al[k] = al1 + diagD[k] + 2.0 * (crossD[k] + rc[td + 5 * k]);
+                al[k] = al1 + diagD[k] + (crossD[k] + rc[td + 5 * k]);
             }
-            // Most rows hold nothing better than the best so far: test all
-            // eight at once and scan in order only a row that does.
             for (int k = 0; k < kPerTrack; ++k) {
                 if (alp * ps[k] * ps[k] > sq * al[k]) {
                     sq = ps[k] * ps[k];

@@ -30,26 +30,46 @@ void Synthesis(const double a[11], const double* x, double* y, int n, double mem
 }
 
 void Convolve(const double* x, const double* h, double* y, int len) {
-    // Input-major: every y[n] still sums its terms in increasing i, and the
-    // inner loop runs over contiguous n, which the compiler vectorises.
-    for (int n = 0; n < len; ++n) y[n] = 0.0;
-    for (int i = 0; i < len; ++i) {
-        const double xi = x[i];
-        for (int n = i; n < len; ++n) y[n] += xi * h[n - i];
+    // Eight outputs at a time in registers. Each y[n] sums in increasing i
+    // as the direct form does; the zeros of the padding (h at negative
+    // indices) come after its last term and leave it unchanged, since a sum
+    // that starts at +0 is never -0.
+    constexpr int B = 8;
+    double hz[B - 1 + kMaxFilterLength] = {};
+    for (int n = 0; n < len; ++n) hz[B - 1 + n] = h[n];
+    int n0 = 0;
+    for (; n0 + B <= len; n0 += B) {
+        double acc[B] = {};
+        for (int i = 0; i < n0 + B; ++i) {
+            const double xi = x[i];
+            const double* hq = hz + (B - 1) + (n0 - i);  // hq[q] = h[n0 + q - i]
+            for (int q = 0; q < B; ++q) acc[q] += xi * hq[q];
+        }
+        for (int q = 0; q < B; ++q) y[n0 + q] = acc[q];
+    }
+    for (int n = n0; n < len; ++n) {
+        double acc = 0.0;
+        for (int i = 0; i <= n; ++i) acc += x[i] * h[n - i];
+        y[n] = acc;
     }
 }
 
 void BackwardFilter(const double* x, const double* h, double* d) {
-    // d[i] accumulates in increasing j as in the direct form; with h
-    // reversed the inner loop over i reads contiguous memory.
-    constexpr int L = kBackwardLength;
-    double hr[L];
-    for (int k = 0; k < L; ++k) hr[k] = h[L - 1 - k];
-    for (int i = 0; i < L; ++i) d[i] = 0.0;
-    for (int j = 0; j < L; ++j) {
-        const double xj = x[j];
-        const double* hj = hr + (L - 1 - j);  // hj[i] = h[j - i]
-        for (int i = 0; i <= j; ++i) d[i] += xj * hj[i];
+    // Eight outputs at a time in registers; d[i] sums in increasing j as the
+    // direct form does. The padding zeros (h at negative indices) come before
+    // its first term and only add +0 to a sum that is still +0.
+    constexpr int L = kBackwardLength, B = 8;
+    double hz[B - 1 + L];
+    for (int n = 0; n < B - 1; ++n) hz[n] = 0.0;
+    for (int n = 0; n < L; ++n) hz[B - 1 + n] = h[n];
+    for (int i0 = 0; i0 < L; i0 += B) {
+        double acc[B] = {};
+        for (int j = i0; j < L; ++j) {
+            const double xj = x[j];
+            const double* hq = hz + (B - 1) + (j - i0);  // hq[-q] = h[j - i0 - q]
+            for (int q = 0; q < B; ++q) acc[q] += xj * hq[-q];
+        }
+        for (int q = 0; q < B; ++q) d[i0 + q] = acc[q];
     }
 }
 

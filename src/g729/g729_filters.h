@@ -23,7 +23,8 @@ inline void Residual(const double a[11], const double* x, double* y, int n) {
 // replaced by the last ten outputs when update is true.
 void Synthesis(const double a[11], const double* x, double* y, int n, double mem[10], bool update);
 
-// y[n] = sum_{i<=n} x[i] h[n-i], n = 0..len-1; y overlaps neither x nor h.
+// y[n] = sum_{i<=n} x[i] h[n-i], n = 0..len-1; len <= kMaxFilterLength, y
+// overlaps neither x nor h.
 void Convolve(const double* x, const double* h, double* y, int len);
 
 // Backward filtering of a subframe target through the impulse response:
