@@ -21,13 +21,24 @@ void PackG729Frame(const G729Parameters& p, uint8_t* frame10) {
 }
 
 G729Parameters UnpackG729Frame(const uint8_t* frame10) {
+    // The 80 bits as one big-endian number: each field is a shift and a mask.
+    uint64_t hi = 0;
+    for (int i = 0; i < 8; ++i) hi = (hi << 8) | frame10[i];
+    const uint64_t lo = (static_cast<uint64_t>(frame10[8]) << 8) | frame10[9];
     uint16_t v[11];
-    int bit = 0;
+    int left = 80;  // bits not yet taken
     for (int i = 0; i < 11; ++i) {
-        unsigned x = 0;
-        for (int k = 0; k < kG729ParameterBits[i]; ++k, ++bit)
-            x = (x << 1) | ((frame10[bit >> 3] >> (7 - (bit & 7))) & 1u);
-        v[i] = static_cast<uint16_t>(x);
+        const int w = kG729ParameterBits[i];
+        left -= w;
+        // Bits [left, left + w) of the 80, counted from the least significant.
+        uint64_t x;
+        if (left >= 16)
+            x = hi >> (left - 16);
+        else if (left + w <= 16)
+            x = lo >> left;
+        else
+            x = (hi << (16 - left)) | (lo >> left);
+        v[i] = static_cast<uint16_t>(x & ((1u << w) - 1u));
     }
     G729Parameters p;
     p.lsp1 = v[0];
