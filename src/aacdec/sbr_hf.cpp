@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "dsp/sbr_tables.h"
 
@@ -275,54 +276,57 @@ void SbrHfAdjust(const SbrAdjustInput& in, SbrAdjusterState* st, SbrSubbands* hi
                 }
             st->reset = false;
         }
-        // Assembly with gain smoothing, noise floor and sinusoids.
+        // Assembly with gain smoothing, noise floor and sinusoids. The
+        // smoothing history is a ring of 5 slots, histHead the newest.
+        const bool smooth = smoothing && !transient;
         for (int i = iBegin; i < iEnd; ++i) {
-            for (int h = 4; h > 0; --h)
-                for (int m = 0; m < mCount; ++m) {
-                    st->gHist[h][m] = st->gHist[h - 1][m];
-                    st->qHist[h][m] = st->qHist[h - 1][m];
+            st->histHead = st->histHead == 0 ? 4 : st->histHead - 1;
+            std::memcpy(st->gHist[st->histHead], gain, sizeof(float) * mCount);
+            std::memcpy(st->qHist[st->histHead], qM, sizeof(float) * mCount);
+            float gf[48], qf[48];
+            if (smooth) {
+                for (int m = 0; m < mCount; ++m) gf[m] = qf[m] = 0.0f;
+                for (int h = 0; h < 5; ++h) {
+                    const float* gh = st->gHist[(st->histHead + h) % 5];
+                    const float* qh = st->qHist[(st->histHead + h) % 5];
+                    for (int m = 0; m < mCount; ++m) {
+                        gf[m] += gh[m] * kSmooth[h];
+                        qf[m] += qh[m] * kSmooth[h];
+                    }
                 }
-            for (int m = 0; m < mCount; ++m) {
-                st->gHist[0][m] = gain[m];
-                st->qHist[0][m] = qM[m];
+            } else {
+                std::memcpy(gf, gain, sizeof(float) * mCount);
+                std::memcpy(qf, qM, sizeof(float) * mCount);
             }
             // The sinusoid phase advances after each slot, the noise index
             // before each use.
             const int si = st->sineIndex;
             st->sineIndex = (st->sineIndex + 1) & 3;
-            float* yr = high->re[i + kHfAdj];
-            float* yi = high->im[i + kHfAdj];
+            const int noiseBase = st->noiseIndex;
+            st->noiseIndex = (noiseBase + mCount) & 511;
+            float* yr = high->re[i + kHfAdj] + kx;
+            float* yi = high->im[i + kHfAdj] + kx;
             for (int m = 0; m < mCount; ++m) {
-                float gf, qf;
-                if (smoothing && !transient) {
-                    gf = qf = 0.0f;
-                    for (int h = 0; h < 5; ++h) {
-                        gf += st->gHist[h][m] * kSmooth[h];
-                        qf += st->qHist[h][m] * kSmooth[h];
-                    }
-                } else {
-                    gf = gain[m];
-                    qf = qM[m];
-                }
-                st->noiseIndex = (st->noiseIndex + 1) & 511;
-                float r = yr[m + kx] * gf;
-                float im = yi[m + kx] * gf;
+                yr[m] *= gf[m];
+                yi[m] *= gf[m];
+            }
+            for (int m = 0; m < mCount; ++m) {
                 if (sM[m] != 0.0f) {
                     // phi = 1, i, -1, -i; the imaginary part alternates with the band.
                     const float s = sM[m];
-                    if (si == 0) r += s;
-                    else if (si == 2) r -= s;
+                    if (si == 0) yr[m] += s;
+                    else if (si == 2) yr[m] -= s;
                     else if (in.complex) {
                         const float sign = ((m + kx) & 1) ? -1.0f : 1.0f;
-                        im += (si == 1 ? s : -s) * sign;
+                        yi[m] += (si == 1 ? s : -s) * sign;
                     }
                 } else if (!transient) {
-                    r += (in.complex ? qf : qf * kRealNoiseScale) * kSbrNoiseTable[st->noiseIndex][0];
-                    if (in.complex) im += qf * kSbrNoiseTable[st->noiseIndex][1];
+                    const float* noise = kSbrNoiseTable[(noiseBase + m + 1) & 511];
+                    yr[m] += (in.complex ? qf[m] : qf[m] * kRealNoiseScale) * noise[0];
+                    if (in.complex) yi[m] += qf[m] * noise[1];
                 }
-                yr[m + kx] = r;
-                yi[m + kx] = in.complex ? im : 0.0f;
             }
+            if (!in.complex) std::memset(yi, 0, sizeof(float) * mCount);
         }
     }
 }

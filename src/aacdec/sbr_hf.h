@@ -36,7 +36,8 @@ void SbrHfGenerate(const SbrFreqTables& t, const SbrLowBands& low, bool complex,
 struct SbrAdjusterState {
     float gHist[5][48];
     float qHist[5][48];
-    bool reset;  // fill the smoothing history on the next frame
+    int histHead;  // ring position of the newest slot in gHist and qHist
+    bool reset;    // fill the smoothing history on the next frame
     int noiseIndex;
     int sineIndex;
 };
