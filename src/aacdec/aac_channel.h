@@ -75,7 +75,7 @@ struct ChannelStream {
     IcsInfo ics;
     uint8_t sectionCodebook[kBandSlots];
     int16_t scalefactor[kBandSlots];  // value - 100 (also noise energy and intensity position)
-    int32_t quantised[1024];
+    int16_t quantised[1024];  // |q| <= 8191, plus up to four pulses of 15
     float spectrum[1024];
     PulseData pulse;
     TnsData tns;

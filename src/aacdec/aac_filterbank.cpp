@@ -15,25 +15,35 @@ constexpr double kPi = 3.14159265358979323846;
 // Pre- and post-rotation factors of the DCT-IV through an N/4-point FFT,
 // and where each pre-rotated value goes in the FFT's bit-reversed input.
 struct Rotation {
-    float preCos[512], preSin[512], postCos[512], postSin[512];
-    uint16_t slot[512];
-    explicit Rotation(int32_t count) {
-        for (int32_t k = 0; k < count / 2; ++k) {
-            const double pre = kPi * (4 * k + 1) / (4.0 * count);
-            const double post = kPi * k / count;
+    const float* preCos;
+    const float* preSin;
+    const float* postCos;
+    const float* postSin;
+    const uint16_t* slot;
+};
+
+template <int32_t kCount>
+struct RotationTables {
+    float preCos[kCount / 2], preSin[kCount / 2], postCos[kCount / 2], postSin[kCount / 2];
+    uint16_t slot[kCount / 2];
+    RotationTables() {
+        for (int32_t k = 0; k < kCount / 2; ++k) {
+            const double pre = kPi * (4 * k + 1) / (4.0 * kCount);
+            const double post = kPi * k / kCount;
             preCos[k] = static_cast<float>(std::cos(pre));
             preSin[k] = static_cast<float>(std::sin(pre));
             postCos[k] = static_cast<float>(std::cos(post));
             postSin[k] = static_cast<float>(std::sin(post));
-            slot[k] = static_cast<uint16_t>(FftBitReverse(k, count / 2));
+            slot[k] = static_cast<uint16_t>(FftBitReverse(k, kCount / 2));
         }
     }
+    Rotation View() const { return {preCos, preSin, postCos, postSin, slot}; }
 };
 
-const Rotation& RotationFor(int32_t count) {
-    static const Rotation longRotation(1024);
-    static const Rotation shortRotation(128);
-    return count == 1024 ? longRotation : shortRotation;
+Rotation RotationFor(int32_t count) {
+    static const RotationTables<1024> longRotation;
+    static const RotationTables<128> shortRotation;
+    return count == 1024 ? longRotation.View() : shortRotation.View();
 }
 
 // u[n] = 0.5 * sum_k X[k] cos(pi/M (n + 1/2)(k + 1/2)), M = count. The
@@ -41,7 +51,7 @@ const Rotation& RotationFor(int32_t count) {
 // the post-rotation reads its natural-order output; `work` holds count
 // floats.
 void DctIv(const float* x, int32_t count, float* u, float* work) {
-    const Rotation& rot = RotationFor(count);
+    const Rotation rot = RotationFor(count);
     const int32_t quarter = count / 2;
     float* re = work;
     float* im = work + quarter;

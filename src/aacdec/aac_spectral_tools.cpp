@@ -104,10 +104,10 @@ void InverseQuantise(ChannelStream* ch) {
         const int32_t cb = ch->sectionCodebook[g * 16 + b];
         if (cb < 1 || cb > 11) return;
         const float gain = ScalePower(ch->scalefactor[g * 16 + b], bias);
-        const int32_t* q = ch->quantised;
+        const int16_t* q = ch->quantised;
         float* x = ch->spectrum;
         for (int32_t k = start; k < start + count; ++k) {
-            // Pulses can push a magnitude past 8191 by at most 15.
+            // Pulses can push a magnitude past 8191 (four of 15 at most).
             const int32_t m = q[k] < 0 ? -q[k] : q[k];
             const double p = m < 8192 ? powers.value[m] : std::pow(static_cast<double>(m), 4.0 / 3.0);
             // The sign by copysign, not a branch: signs of coded lines are

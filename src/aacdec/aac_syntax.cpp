@@ -160,7 +160,7 @@ int32_t ReadEscape(BitBuffer* bits, int32_t* value) {
 // dimension, sign convention and escape use are template parameters so the
 // per-codeword work compiles to straight-line code.
 template <int32_t kDimension, bool kUnsigned, bool kEscape>
-int32_t DecodeLines(BitBuffer* stream, const HuffmanCodebook& book, int32_t* line, int32_t start, int32_t end) {
+int32_t DecodeLines(BitBuffer* stream, const HuffmanCodebook& book, int16_t* line, int32_t start, int32_t end) {
     // A local copy of the read position: stores to `line` cannot alias it,
     // so it stays in registers.
     BitBuffer local = *stream;
@@ -197,7 +197,7 @@ int32_t DecodeLines(BitBuffer* stream, const HuffmanCodebook& book, int32_t* lin
                 }
             }
         }
-        for (int32_t i = 0; i < kDimension; ++i) line[k + i] = v[i];
+        for (int32_t i = 0; i < kDimension; ++i) line[k + i] = static_cast<int16_t>(v[i]);
     }
     *stream = local;
     return kAacOk;
@@ -216,7 +216,7 @@ int32_t ParseSpectralData(BitBuffer* bits, ChannelStream* ch) {
             const int32_t start = ics.offsets[b];
             const int32_t end = ics.offsets[b + 1];
             for (int32_t w = 0; w < ics.groupLength[g]; ++w) {
-                int32_t* line = ch->quantised + (isShort ? (window + w) * 128 : 0);
+                int16_t* line = ch->quantised + (isShort ? (window + w) * 128 : 0);
                 int32_t status;
                 if (cb <= 2) {
                     status = DecodeLines<4, false, false>(bits, book, line, start, end);
@@ -243,8 +243,8 @@ void ApplyPulses(ChannelStream* ch) {
     int32_t position = ch->ics.offsets[p.startSfb];
     for (int32_t i = 0; i < p.count; ++i) {
         position += p.offset[i];
-        int32_t& q = ch->quantised[position];
-        q += q > 0 ? p.amplitude[i] : -p.amplitude[i];
+        int16_t& q = ch->quantised[position];
+        q = static_cast<int16_t>(q + (q > 0 ? p.amplitude[i] : -p.amplitude[i]));
     }
 }
 
