@@ -93,9 +93,9 @@ compile() { cmake --build "$build" -j"$JOBS" -- -k > "$SCRATCH/build.log" 2>&1; 
 run_tests() {
   local args=()
   [ -n "$1" ] && args=(-R "$1")
-  (cd "$build" && ctest -j"$JOBS" --timeout 900 "${args[@]}") > "$2" 2>&1
+  (cd "$build" && ctest -j"$JOBS" --timeout 900 --output-on-failure "${args[@]}") > "$2" 2>&1
   sed -n '/The following tests FAILED:/,$p' "$2" | grep -E '^[[:space:]]*[0-9]+ - ' |
-    sed -E 's/^[[:space:]]*[0-9]+ - //; s/ \((Failed|Timeout|SEGFAULT|Subprocess aborted|Not Run|Exception|Child aborted)\)$//'
+    sed -E 's/^[[:space:]]*[0-9]+ - //; s/ \((Failed|Timeout|SEGFAULT|Subprocess aborted|Not Run|Exception|Child aborted)\)$//; s/  # GetParam\(\).*//'
 }
 
 configure || { tail -20 "$SCRATCH/configure.log"; exit 2; }
