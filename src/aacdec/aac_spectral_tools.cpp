@@ -221,15 +221,20 @@ void ApplyTns(ChannelStream* ch) {
             const int32_t end = limit(filterTop);
             if (end <= start) continue;
             const int32_t order = filter.order;
-            float history[kMaxTnsOrder] = {};
+            // All-pole filter in place: the outputs already written are the
+            // filter's history, zero before the first line.
             const int32_t count = end - start;
             const int32_t step = filter.direction ? -1 : 1;
             int32_t n = filter.direction ? end - 1 : start;
-            for (int32_t i = 0; i < count; ++i, n += step) {
+            const int32_t head = count < order ? count : order;
+            for (int32_t i = 0; i < head; ++i, n += step) {
                 float y = lines[n];
-                for (int32_t j = 0; j < order; ++j) y -= a[j + 1] * history[j];
-                for (int32_t j = order - 1; j > 0; --j) history[j] = history[j - 1];
-                history[0] = y;
+                for (int32_t j = 0; j < order; ++j) y -= a[j + 1] * (j < i ? lines[n - (j + 1) * step] : 0.0f);
+                lines[n] = y;
+            }
+            for (int32_t i = head; i < count; ++i, n += step) {
+                float y = lines[n];
+                for (int32_t j = 0; j < order; ++j) y -= a[j + 1] * lines[n - (j + 1) * step];
                 lines[n] = y;
             }
         }

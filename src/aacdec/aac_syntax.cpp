@@ -224,7 +224,7 @@ int32_t ParseSpectralData(BitBuffer* bits, ChannelStream* ch) {
                     status = DecodeLines<4, true, false>(bits, book, line, start, end);
                 } else if (cb <= 6) {
                     status = DecodeLines<2, false, false>(bits, book, line, start, end);
-                } else if (cb <= 10) {
+                } else if (cb < kEscapeCodebook) {
                     status = DecodeLines<2, true, false>(bits, book, line, start, end);
                 } else {
                     status = DecodeLines<2, true, true>(bits, book, line, start, end);
