@@ -25,7 +25,7 @@ void AdaptiveVector(double* exc, int t0, int frac, int n) {
         future[i] = kInterp3[kUpSamp - f + k];
     }
     // Output-parallel in chunks: v[j] reads the excitation up to j - t0 +
-    // kInterpHalf, so a chunk of t0 - kInterpHalf outputs (at least 10) never
+    // kInterpHalf, so a chunk of t0 - kInterpHalf outputs (at least 9) never
     // reads its own results and its loop over j vectorises; each v[j] still
     // sums its taps in increasing i.
     const int chunk = t0 > kInterpHalf ? t0 - kInterpHalf : 1;
