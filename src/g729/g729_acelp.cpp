@@ -114,15 +114,12 @@ void AcelpSearch(const double* x, const double* h, double code[40], double y[40]
             const double ps1 = ps0 + dn[ic];
             const double al1 = al0 + diag[ic] + (rr[ic][pa] + rr[ic][pb]);
             const double* rc = rr[ic];
-            double ps[kPerTrack], al[kPerTrack];
             for (int k = 0; k < kPerTrack; ++k) {
-                ps[k] = ps1 + dnD[k];
-                al[k] = al1 + diagD[k] + (crossD[k] + rc[td + 5 * k]);
-            }
-            for (int k = 0; k < kPerTrack; ++k) {
-                if (alp * ps[k] * ps[k] > sq * al[k]) {
-                    sq = ps[k] * ps[k];
-                    alp = al[k];
+                const double ps = ps1 + dnD[k];
+                const double al = al1 + diagD[k] + (crossD[k] + rc[td + 5 * k]);
+                if (alp * ps * ps > sq * al) {
+                    sq = ps * ps;
+                    alp = al;
                     pc = ic;
                     pd = td + 5 * k;
                 }
