@@ -26,11 +26,11 @@ void AcelpSearch(const double* x, const double* h, double code[40], double y[40]
     }
     // rr[i][j] = sum_{n=j}^{39} h[n-i] h[n-j] (i <= j) depends on the lag
     // j - i and on the number of terms 40 - j: running sums per lag, all lags
-    // side by side, give one row of the lower triangle per step; the signs
-    // of the pulses are folded in (a factor of +-1 is exact). The matrix holds
-    // 2 rr off the diagonal, the energies' cross terms as they are added
-    // (doubling is exact, so 2(a + b) and 2a + 2b agree), and the diagonal
-    // is kept apart.
+    // side by side, give one row and its mirror column per step. The signs
+    // of the pulses are folded in and the matrix holds 2 rr, the energies'
+    // cross terms as they are added: factors of +-1 and +-2 are exact, in
+    // any grouping, and so 2(a + b) and 2a + 2b agree. The diagonal is kept
+    // apart, undoubled.
     alignas(16) double rr[L][L];
     double diag[L];
     double acc[L] = {};
@@ -38,12 +38,14 @@ void AcelpSearch(const double* x, const double* h, double code[40], double y[40]
         const double hm = h[m];
         const int j = L - 1 - m;  // 40 - j = m + 1 terms
         for (int k = 0; k <= j; ++k) acc[k] += h[m + k] * hm;
-        const double sj = sign[j];
-        for (int i = 0; i <= j; ++i) rr[j][i] = 2.0 * (acc[j - i] * sign[i] * sj);
+        const double sj2 = 2.0 * sign[j];
+        for (int i = 0; i <= j; ++i) {
+            const double v = acc[j - i] * (sign[i] * sj2);
+            rr[j][i] = v;
+            rr[i][j] = v;
+        }
         diag[j] = acc[0];  // sign squared
     }
-    for (int j = 1; j < L; ++j)
-        for (int i = 0; i < j; ++i) rr[i][j] = rr[j][i];
 
     // Positions of track t are t + 5k; track 3 is searched as {3,..,38} and
     // as {4,..,39}, so five tracks of eight.
