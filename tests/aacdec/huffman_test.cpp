@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,37 @@ TEST(AacHuffman, DecodingAcrossAStreamOfCodewords) {
     }
     for (int index : sequence) EXPECT_EQ(HuffmanDecodeScalefactor(&bits), index);
     EXPECT_EQ(BitBufferCount(&bits), 0);
+}
+
+}  // namespace
+}  // namespace aurivane
+
+namespace aurivane {
+namespace {
+
+TEST(AacHuffman, CodewordsAcrossTheCircularStorageEnd) {
+    // The reader peeks ahead and consumes across the end of the circular
+    // storage: short and 19-bit codewords at every alignment around the
+    // wrap decode as anywhere else.
+    const Books books = LoadBooks();
+    if (books.lengths.empty()) GTEST_SKIP() << "aac_huffman.json not found under AURIVANE_SHARED_DIR";
+    const int sequence[] = {0, 60, 120, 59, 61, 3};
+    for (int32_t ahead = 40; ahead < 96; ++ahead) {
+        uint8_t storage[12] = {};
+        BitBuffer bits;
+        BitBufferCreate(&bits, storage, sizeof(storage));
+        for (int32_t done = 0; done < ahead; done += 8) {
+            const int32_t n = std::min(8, ahead - done);
+            BitBufferWrite(&bits, 0x5A, n);
+            BitBufferRead(&bits, n);
+        }
+        for (int index : sequence) {
+            BitBufferWrite(&bits, static_cast<uint32_t>(books.codes[0][index]),
+                           static_cast<int32_t>(books.lengths[0][index]));
+        }
+        for (int index : sequence) EXPECT_EQ(HuffmanDecodeScalefactor(&bits), index) << "ahead " << ahead;
+        EXPECT_EQ(BitBufferCount(&bits), 0) << "ahead " << ahead;
+    }
 }
 
 }  // namespace
