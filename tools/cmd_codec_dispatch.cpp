@@ -35,18 +35,27 @@ std::string Positional(const Args& args, std::size_t index) {
     return "";
 }
 
-bool WantsG729(const Args& args, std::size_t fileIndex) {
-    const std::string codec = CodecOption(args);
-    if (!codec.empty()) return codec == "g729";
-    return EndsWith(Positional(args, fileIndex), ".g729");
-}
-
 // The first bytes of a file; empty when it cannot be read.
 std::string Head(const std::string& path) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!f) return "";
     char b[12];
     return std::string(b, std::fread(b, 1, sizeof b, f.get()));
+}
+
+// An ITU serial bitstream starts with the sync word 0x6B21 and the count 80,
+// both little-endian 16-bit words.
+bool StartsAsItuBitstream(const std::string& head) {
+    return head.size() >= 4 && static_cast<uint8_t>(head[0]) == 0x21 && static_cast<uint8_t>(head[1]) == 0x6B &&
+           static_cast<uint8_t>(head[2]) == 0x50 && static_cast<uint8_t>(head[3]) == 0x00;
+}
+
+bool WantsG729(const Args& args, std::size_t fileIndex) {
+    const std::string codec = CodecOption(args);
+    if (!codec.empty()) return codec == "g729";
+    const std::string file = Positional(args, fileIndex);
+    if (EndsWith(file, ".g729")) return true;
+    return fileIndex == 0 && (EndsWith(file, ".bit") || StartsAsItuBitstream(Head(file)));
 }
 
 bool IsMp4(const std::string& path) {
@@ -101,7 +110,8 @@ int RunDecode(const Args& args) {
         return 1;
     }
     std::fprintf(stderr,
-                 "aurivane decode: %s: not a stream decode recognises; it reads G.729 frames (.g729 or --codec g729), "
+                 "aurivane decode: %s: not a stream decode recognises; it reads G.729 frames (.g729, ITU .bit or "
+                 "--codec g729), "
                  "ADTS AAC (.aac, or any file starting with an ADTS header) and AacPacketStream (.aps)\n",
                  in.c_str());
     return 1;
