@@ -154,7 +154,8 @@ TEST(ProgramOutput, HelpNamesEveryCommandAndExitsCleanly) {
 }
 
 // ffprobe reports the format chunk as it is written: its bit rate is the
-// header's byte rate times eight, not one it computes from the data.
+// header's byte rate times eight, not one it computes from the data. Both
+// writers: the whole-image one and the streaming one the decoder uses.
 TEST(ProgramOutput, WavHeaderAsFfprobeReadsIt) {
     std::string log;
     if (Shell("ffprobe -version", &log) != 0) GTEST_SKIP() << "ffprobe not installed";
@@ -164,19 +165,25 @@ TEST(ProgramOutput, WavHeaderAsFfprobeReadsIt) {
             wav.channels = channels;
             wav.sampleRate = rate;
             wav.samples.assign(static_cast<std::size_t>(rate / 10) * channels, 1000);
-            const std::string path = kWork + "probe_" + std::to_string(channels) + "_" + std::to_string(rate) + ".wav";
+            const std::string name = kWork + "probe_" + std::to_string(channels) + "_" + std::to_string(rate);
             std::string error;
-            ASSERT_TRUE(WriteWav(path, wav, &error)) << error;
-            ASSERT_EQ(Shell("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,bits_per_sample,"
-                            "bit_rate,duration_ts -of default=nw=1 '" + path + "'",
-                            &log),
-                      0)
-                << log;
+            ASSERT_TRUE(WriteWav(name + ".wav", wav, &error)) << error;
+            WavWriter streamed;
+            ASSERT_TRUE(streamed.Open(name + "_streamed.wav", &error)) << error;
+            ASSERT_TRUE(streamed.Write(wav.samples.data(), wav.samples.size()));
+            ASSERT_TRUE(streamed.Finish(rate, channels, &error)) << error;
             const std::string want = "codec_name=pcm_s16le\nsample_rate=" + std::to_string(rate) +
                                      "\nchannels=" + std::to_string(channels) + "\nbits_per_sample=16\nduration_ts=" +
                                      std::to_string(rate / 10) + "\nbit_rate=" + std::to_string(rate * channels * 16) +
                                      "\n";
-            EXPECT_EQ(log, want) << path;
+            for (const std::string& path : {name + ".wav", name + "_streamed.wav"}) {
+                ASSERT_EQ(Shell("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,"
+                                "bits_per_sample,bit_rate,duration_ts -of default=nw=1 '" + path + "'",
+                                &log),
+                          0)
+                    << log;
+                EXPECT_EQ(log, want) << path;
+            }
         }
     }
 }
