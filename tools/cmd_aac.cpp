@@ -10,6 +10,7 @@
 #include "adts_reader.h"
 #include "audio_input.h"
 #include "wav_file.h"
+#include "wav_sink.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -106,32 +107,6 @@ bool SplitRecords(const std::vector<uint8_t>& s, std::vector<std::pair<std::size
     }
     return true;
 }
-
-// Writes what the AacDecoder delivers straight into the WAV file.
-class WavSink final : public AudioSink {
-public:
-    explicit WavSink(WavWriter* out) : out_(out) {}
-    int32_t Process(const void* data, uint32_t byteCount) override {
-        last = byteCount;
-        if (data == nullptr) return 1;
-        // Little-endian 16-bit samples, as the writer stores them.
-        const auto* p = static_cast<const uint8_t*>(data);
-        const std::size_t count = byteCount / 2;
-        for (std::size_t at = 0; at < count;) {
-            const std::size_t n = std::min(count - at, WavWriter::kBlockBytes / 2);
-            int16_t* pcm = out_->Reserve(n);
-            for (std::size_t i = 0; i < n; ++i, ++at) {
-                pcm[i] = static_cast<int16_t>(p[2 * at] | (p[2 * at + 1] << 8));
-            }
-            out_->Commit(n);
-        }
-        return 1;
-    }
-    uint32_t last = 0;  // size of the latest delivery
-
-private:
-    WavWriter* out_;
-};
 
 int DecodePacketStream(const std::vector<uint8_t>& s, const std::string& outPath) {
     std::vector<std::pair<std::size_t, std::size_t>> records;

@@ -9,13 +9,18 @@
 #include "audio_input.h"
 #include "byte_sink.h"
 #include "g729_frame_source.h"
+#include "wav_file.h"
+#include "wav_sink.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
-#include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,15 +59,17 @@ bool ParseFiles(const Args& args, const char* usage, std::string* in, std::strin
 }
 
 // Runs the whole input through a new filter of the class, in calls of
-// whole pieces, and returns everything it delivered.
+// whole pieces, and returns everything it delivered (`expected` bytes is a
+// hint to size the output once).
 bool RunFilter(const ClassId* id, const char* name, const uint8_t* data, std::size_t size, uint32_t pieceBytes,
-               std::vector<uint8_t>* out, ProgressLine* progress) {
+               std::size_t expected, std::vector<uint8_t>* out, ProgressLine* progress) {
     auto* filter = static_cast<AudioFilter*>(CreateObject(id));
     if (filter == nullptr) {
         std::fprintf(stderr, "aurivane: this build does not provide the %s class\n", name);
         return false;
     }
     ByteSink sink;
+    sink.bytes.reserve(expected);
     filter->AddSink(&sink);
     const std::size_t step = static_cast<std::size_t>(pieceBytes) * kFramesPerCall;
     bool ok = true;
@@ -96,18 +103,22 @@ int RunEncodeG729(const Args& args) {
         std::fprintf(stderr, "aurivane encode: %s holds no audio samples\n", inPath.c_str());
         return 1;
     }
-    // Little-endian PCM bytes, the last partial frame padded with silence
-    // so that the end of the recording is coded too.
+    // The filter takes little-endian PCM bytes: the samples in place, the
+    // last partial frame padded with silence so that the end of the
+    // recording is coded too.
     const std::size_t frames = (samples.size() + 79) / 80;
-    std::vector<uint8_t> pcm(frames * kPcmFrameBytes, 0);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        const auto v = static_cast<uint16_t>(samples[i]);
-        pcm[2 * i] = static_cast<uint8_t>(v);
-        pcm[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+    samples.resize(frames * 80, 0);
+    if constexpr (std::endian::native == std::endian::big) {
+        for (int16_t& v : samples) {
+            const auto u = static_cast<uint16_t>(v);
+            v = static_cast<int16_t>(static_cast<uint16_t>((u >> 8) | (u << 8)));
+        }
     }
+    const auto* pcm = reinterpret_cast<const uint8_t*>(samples.data());
     std::vector<uint8_t> coded;
     ProgressLine progress("encoding", frames / 100.0);
-    if (!RunFilter(&kG729EncoderId, "G729Encoder", pcm.data(), pcm.size(), kPcmFrameBytes, &coded, &progress)) {
+    if (!RunFilter(&kG729EncoderId, "G729Encoder", pcm, frames * kPcmFrameBytes, kPcmFrameBytes, frames * kFrameBytes,
+                   &coded, &progress)) {
         return 1;
     }
     std::ofstream out(outPath, std::ios::binary);
@@ -168,18 +179,36 @@ bool ParseDecodeOptions(const Args& args, DecodeOptions* o) {
     return true;
 }
 
+// The whole file: one read of its size where the size is known, blocks
+// after that (a pipe, or a file that grew). False when it cannot be opened.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!f) return false;
+    out->clear();
+    if (std::fseek(f.get(), 0, SEEK_END) == 0) {
+        const long size = std::ftell(f.get());
+        if (size > 0 && std::fseek(f.get(), 0, SEEK_SET) == 0) {
+            out->resize(static_cast<std::size_t>(size));
+            out->resize(std::fread(out->data(), 1, out->size(), f.get()));
+        }
+    }
+    uint8_t block[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(block, 1, sizeof block, f.get())) > 0) out->insert(out->end(), block, block + n);
+    return true;
+}
+
 // Feeds the frames to a new decoder object as a host on a lossy network
 // would: runs of received frames as they are, runs of lost ones as a null
-// buffer of their byte count.
-bool DecodeWithLosses(const std::vector<uint8_t>& frames, const std::vector<bool>& lost, std::vector<uint8_t>* pcm,
+// buffer of their byte count. The decoded PCM goes to `sink` as delivered.
+bool DecodeWithLosses(const std::vector<uint8_t>& frames, const std::vector<bool>& lost, AudioSink* sink,
                       ProgressLine* progress) {
     auto* filter = static_cast<AudioFilter*>(CreateObject(&kG729DecoderId));
     if (filter == nullptr) {
         std::fprintf(stderr, "aurivane: this build does not provide the G729Decoder class\n");
         return false;
     }
-    ByteSink sink;
-    filter->AddSink(&sink);
+    filter->AddSink(sink);
     bool ok = true;
     for (std::size_t at = 0; at < lost.size() && ok;) {
         std::size_t n = 1;
@@ -194,7 +223,6 @@ bool DecodeWithLosses(const std::vector<uint8_t>& frames, const std::vector<bool
         std::fprintf(stderr, "aurivane: the G729Decoder failed\n");
         return false;
     }
-    pcm->swap(sink.bytes);
     return true;
 }
 
@@ -211,12 +239,11 @@ int RunDecodeG729(const Args& args) {
                      "          default 1; P at most 100 * BURST / (BURST + 1)); --seed picks the pattern\n");
         return 2;
     }
-    std::ifstream in(opt.in, std::ios::binary);
-    if (!in) {
+    std::vector<uint8_t> coded;
+    if (!ReadWholeFile(opt.in, &coded)) {
         std::fprintf(stderr, "aurivane decode: cannot open %s\n", opt.in.c_str());
         return 1;
     }
-    std::vector<uint8_t> coded((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<bool> lost;
     std::size_t erased = 0;
     const bool serial = IsItuBitstream(coded);
@@ -242,15 +269,22 @@ int RunDecodeG729(const Args& args) {
             }
         }
     }
-    std::vector<uint8_t> pcm;
-    ProgressLine progress("decoding", static_cast<double>(lost.size()) / 100.0);
-    if (!DecodeWithLosses(coded, lost, &pcm, &progress)) return 1;
-    std::vector<int16_t> samples(pcm.size() / 2);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = static_cast<int16_t>(static_cast<uint16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8)));
-    }
     std::string error;
-    if (!WriteWav(opt.out, samples.data(), samples.size(), 8000, 1, &error)) {
+    WavWriter out;
+    if (!out.Open(opt.out, &error)) {
+        // The cause in the wording the program's other WAV writer uses.
+        std::fprintf(stderr, "aurivane decode: %s (System error : %s.)\n", error.c_str(), std::strerror(errno));
+        return 1;
+    }
+    WavSink sink(&out);
+    ProgressLine progress("decoding", static_cast<double>(lost.size()) / 100.0);
+    if (!DecodeWithLosses(coded, lost, &sink, &progress)) {
+        out.Finish(8000, 1, nullptr);
+        std::remove(opt.out.c_str());  // no half-decoded file left behind
+        return 1;
+    }
+    const uint64_t samples = out.SamplesWritten();
+    if (!out.Finish(8000, 1, &error)) {
         std::fprintf(stderr, "aurivane decode: %s\n", error.c_str());
         return 1;
     }
@@ -265,7 +299,7 @@ int RunDecodeG729(const Args& args) {
     if (!losses.empty()) losses += "; lost frames concealed";
     char summary[768];
     std::snprintf(summary, sizeof summary, "%s: %zu frames%s -> %s, %.2f s of 8000 Hz mono", opt.in.c_str(),
-                  lost.size(), losses.c_str(), opt.out.c_str(), samples.size() / 8000.0);
+                  lost.size(), losses.c_str(), opt.out.c_str(), static_cast<double>(samples) / 8000.0);
     progress.Finish(summary);
     return 0;
 }
