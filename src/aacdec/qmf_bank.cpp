@@ -34,8 +34,14 @@ struct QmfTwiddles {
     float dct4Post[32][2];
     // The 32-band analysis takes every other coefficient of the prototype.
     float anaWindow[320];
+    // Where the FFT wants element j of its input (bit-reversed order), so
+    // the rotations write straight into place.
+    int rev32[32];
+    int rev64[64];
     QmfTwiddles() {
         for (int i = 0; i < 320; ++i) anaWindow[i] = kSbrQmfWindow[2 * i];
+        for (int j = 0; j < 32; ++j) rev32[j] = FftBitReverse(j, 32);
+        for (int j = 0; j < 64; ++j) rev64[j] = FftBitReverse(j, 64);
         for (int m = 0; m < 32; ++m) {
             dct4Pre[m][0] = static_cast<float>(std::cos(kPi * (4 * m + 1) / 256));
             dct4Pre[m][1] = static_cast<float>(-std::sin(kPi * (4 * m + 1) / 256));
@@ -72,16 +78,18 @@ const QmfTwiddles& Twiddles() {
 // out(k) = 1/64 sum_n x(n) cos(pi/64 (n+0.5)(k+0.5)), n, k = 0..63, with x(n)
 // read at x[stride * n]; folded onto a 32-point complex FFT.
 void Dct4(const float* x, int stride, const QmfTwiddles& tw, float* out) {
-    float b[64];
+    alignas(16) float br[32];
+    alignas(16) float bi[32];
     for (int m = 0; m < 32; ++m) {
         const float a = x[stride * 2 * m], c = x[stride * (63 - 2 * m)];
-        b[2 * m] = a * tw.dct4Pre[m][0] - c * tw.dct4Pre[m][1];
-        b[2 * m + 1] = a * tw.dct4Pre[m][1] + c * tw.dct4Pre[m][0];
+        const int j = tw.rev32[m];
+        br[j] = a * tw.dct4Pre[m][0] - c * tw.dct4Pre[m][1];
+        bi[j] = a * tw.dct4Pre[m][1] + c * tw.dct4Pre[m][0];
     }
-    FftInterleaved(b, 32, -1);
+    FftForwardBitReversed(br, bi, 32);
     for (int p = 0; p < 32; ++p) {
-        const float yr = b[2 * p] * tw.dct4Post[p][0] - b[2 * p + 1] * tw.dct4Post[p][1];
-        const float yi = b[2 * p] * tw.dct4Post[p][1] + b[2 * p + 1] * tw.dct4Post[p][0];
+        const float yr = br[p] * tw.dct4Post[p][0] - bi[p] * tw.dct4Post[p][1];
+        const float yi = br[p] * tw.dct4Post[p][1] + bi[p] * tw.dct4Post[p][0];
         out[2 * p] = yr;
         out[63 - 2 * p] = -yi;
     }
@@ -89,18 +97,30 @@ void Dct4(const float* x, int stride, const QmfTwiddles& tw, float* out) {
 
 }  // namespace
 
-void QmfAnalysis32::Reset() { std::memset(x_, 0, sizeof(x_)); }
+void QmfAnalysis32::Reset() {
+    std::memset(x_, 0, sizeof(x_));
+    pos_ = 32 * kRingSlots;
+}
 
 void QmfAnalysis32::Process(const float* input, float* re, float* im) {
     const QmfTwiddles& tw = Twiddles();
-    std::memmove(x_ + 32, x_, 288 * sizeof(float));
-    for (int n = 0; n < 32; ++n) x_[n] = input[31 - n];
+    if (pos_ == 0) {
+        std::memmove(x_ + 32 * kRingSlots + 32, x_, 288 * sizeof(float));
+        pos_ = 32 * kRingSlots + 32;
+    }
+    pos_ -= 32;
+    float* const x = x_ + pos_;
+    for (int n = 0; n < 32; ++n) x[n] = input[31 - n];
     float u[64] = {};
     for (int j = 0; j < 5; ++j) {
-        const float* x = x_ + 64 * j;
+        const float* xj = x + 64 * j;
         const float* w = tw.anaWindow + 64 * j;
-        for (int n = 0; n < 64; ++n) u[n] += x[n] * w[n];
+        for (int n = 0; n < 64; ++n) u[n] += xj[n] * w[n];
     }
+    // The modulations below run a forward FFT; the positive exponent they
+    // need is its transform of the swapped pair (imaginary, real).
+    alignas(16) float fr[32];
+    alignas(16) float fi[32];
     if (!im) {
         // re(k) = 2 sum_n u(n) cos(pi*(k+0.5)*(n-48)/32): fold the 64 taps onto
         // a 32-point DCT-III (n = 16 has a zero coefficient).
@@ -109,60 +129,69 @@ void QmfAnalysis32::Process(const float* input, float* re, float* im) {
         for (int j = 1; j < 16; ++j) y[j] = 2.0f * (u[48 + j] + u[48 - j]);
         for (int j = 16; j < 32; ++j) y[j] = 2.0f * (u[48 - j] - u[j - 16]);
         // Inverse Makhoul: V(m) = exp(i*pi*m/64) (y(m) - i y(32-m)), y(32) = 0.
-        float b[64];
         for (int m = 0; m < 32; ++m) {
             float a = y[m], c = m ? -y[32 - m] : 0.0f;
-            b[2 * m] = a * tw.dct3Pre[m][0] - c * tw.dct3Pre[m][1];
-            b[2 * m + 1] = a * tw.dct3Pre[m][1] + c * tw.dct3Pre[m][0];
+            const int j = tw.rev32[m];
+            fr[j] = a * tw.dct3Pre[m][0] - c * tw.dct3Pre[m][1];
+            fi[j] = a * tw.dct3Pre[m][1] + c * tw.dct3Pre[m][0];
         }
-        FftInterleaved(b, 32, 1);
+        FftForwardBitReversed(fi, fr, 32);
         const float h = 0.5f * y[0];
         for (int k = 0; k < 16; ++k) {
-            re[2 * k] = 0.5f * b[2 * k] + h;
-            re[2 * k + 1] = 0.5f * b[2 * (31 - k)] + h;
+            re[2 * k] = 0.5f * fr[k] + h;
+            re[2 * k + 1] = 0.5f * fr[31 - k] + h;
         }
         return;
     }
     // X(k) = 2 sum_n u(n) exp(i*pi*(k+0.5)*(2n-0.5)/64)
     //      = 2 P(k) (E(k) + exp(i*pi*(2k+1)/64) O(k)), E and O the odd-frequency
     // DFTs of the even and odd u (each conjugate-symmetric in k <-> 31-k).
-    float z[64];
     for (int m = 0; m < 32; ++m) {
         const float a = u[2 * m], b = u[2 * m + 1];
-        z[2 * m] = a * tw.anaPre[m][0] - b * tw.anaPre[m][1];
-        z[2 * m + 1] = a * tw.anaPre[m][1] + b * tw.anaPre[m][0];
+        const int j = tw.rev32[m];
+        fr[j] = a * tw.anaPre[m][0] - b * tw.anaPre[m][1];
+        fi[j] = a * tw.anaPre[m][1] + b * tw.anaPre[m][0];
     }
-    FftInterleaved(z, 32, 1);
+    FftForwardBitReversed(fi, fr, 32);
     for (int k = 0; k < 32; ++k) {
-        const float ar = z[2 * k], ai = z[2 * k + 1], br = z[2 * (31 - k)], bi = -z[2 * (31 - k) + 1];
+        const float ar = fr[k], ai = fi[k], br = fr[31 - k], bi = -fi[31 - k];
         const float sr = ar + br, si = ai + bi, dr = ar - br, di = ai - bi;
         re[k] = sr * tw.anaP[k][0] - si * tw.anaP[k][1] + dr * tw.anaQ[k][0] - di * tw.anaQ[k][1];
         im[k] = sr * tw.anaP[k][1] + si * tw.anaP[k][0] + dr * tw.anaQ[k][1] + di * tw.anaQ[k][0];
     }
 }
 
-void QmfSynthesis64::Reset() { std::memset(v_, 0, sizeof(v_)); }
+void QmfSynthesis64::Reset() {
+    std::memset(v_, 0, sizeof(v_));
+    pos_ = 128 * kRingSlots;
+}
 
 void QmfSynthesis64::Process(const float* re, const float* im, float* output) {
     const QmfTwiddles& tw = Twiddles();
-    std::memmove(v_ + 128, v_, (1280 - 128) * sizeof(float));
+    if (pos_ == 0) {
+        std::memmove(v_ + 128 * kRingSlots + 128, v_, (1280 - 128) * sizeof(float));
+        pos_ = 128 * kRingSlots + 128;
+    }
+    pos_ -= 128;
+    float* const v = v_ + pos_;
     if (!im) {
         // v(n) = 1/32 sum_k X(k) cos(pi*(k+0.5)*(n-32)/64): a 64-point DCT-II
         // z(m), mirrored for n < 32, zero at n = 96, negated beyond.
-        float b[128];
+        alignas(16) float br[64];
+        alignas(16) float bi[64];
         for (int k = 0; k < 32; ++k) {
-            b[2 * k] = re[2 * k];
-            b[2 * (63 - k)] = re[2 * k + 1];
+            br[tw.rev64[k]] = re[2 * k];
+            br[tw.rev64[63 - k]] = re[2 * k + 1];
         }
-        for (int k = 0; k < 64; ++k) b[2 * k + 1] = 0.0f;
-        FftInterleaved(b, 64, -1);
+        for (int k = 0; k < 64; ++k) bi[k] = 0.0f;
+        FftForwardBitReversed(br, bi, 64);
         float z[64];
         for (int m = 0; m < 64; ++m)
-            z[m] = (b[2 * m] * tw.dct2Post[m][0] - b[2 * m + 1] * tw.dct2Post[m][1]) * (1.0f / 32);
-        for (int n = 0; n < 32; ++n) v_[n] = z[32 - n];
-        for (int n = 32; n < 96; ++n) v_[n] = z[n - 32];
-        v_[96] = 0.0f;
-        for (int n = 97; n < 128; ++n) v_[n] = -z[160 - n];
+            z[m] = (br[m] * tw.dct2Post[m][0] - bi[m] * tw.dct2Post[m][1]) * (1.0f / 32);
+        for (int n = 0; n < 32; ++n) v[n] = z[32 - n];
+        for (int n = 32; n < 96; ++n) v[n] = z[n - 32];
+        v[96] = 0.0f;
+        for (int n = 97; n < 128; ++n) v[n] = -z[160 - n];
     } else {
         // v(n) = Re sum_k X(k)/64 exp(i*pi*(k+0.5)*(2n-255)/128), n = 0..127.
         // With C = DCT-IV(Re X) and S = DST-IV(Im X) (length 64):
@@ -172,17 +201,17 @@ void QmfSynthesis64::Process(const float* re, const float* im, float* output) {
         Dct4(re, 1, tw, c);
         Dct4(im + 63, -1, tw, d);
         for (int n = 0; n < 64; n += 2) {
-            v_[n] = d[n] - c[n];
-            v_[n + 1] = -d[n + 1] - c[n + 1];
+            v[n] = d[n] - c[n];
+            v[n + 1] = -d[n + 1] - c[n + 1];
         }
-        for (int n = 64; n < 128; ++n) {
-            const int j = 127 - n;
-            v_[n] = c[j] + ((j & 1) ? -d[j] : d[j]);
+        for (int j = 0; j < 64; j += 2) {
+            v[127 - j] = c[j] + d[j];
+            v[126 - j] = c[j + 1] - d[j + 1];
         }
     }
     float s[64] = {};
     for (int j = 0; j < 5; ++j) {
-        const float* a = v_ + 256 * j;
+        const float* a = v + 256 * j;
         const float* b = a + 192;
         const float* w = kSbrQmfWindow + 128 * j;
         for (int k = 0; k < 64; ++k) {

@@ -14,7 +14,12 @@ public:
     void Process(const float* input, float* re, float* im);
 
 private:
-    float x_[320 + 32];  // newest sample first
+    // The 320-sample window slides down a longer buffer, newest sample
+    // first at pos_; it is copied back to the top once per kRingSlots slots
+    // instead of shifting every slot.
+    static constexpr int kRingSlots = 16;
+    float x_[320 + 32 * kRingSlots];
+    int pos_;
 };
 
 class QmfSynthesis64 {
@@ -25,7 +30,10 @@ public:
     void Process(const float* re, const float* im, float* output);
 
 private:
-    float v_[1280];
+    // As in the analysis: the 1280-value V window at v_ + pos_.
+    static constexpr int kRingSlots = 16;
+    float v_[1280 + 128 * kRingSlots];
+    int pos_;
 };
 
 }  // namespace aurivane
