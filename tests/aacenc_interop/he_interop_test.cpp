@@ -97,7 +97,7 @@ TEST_P(HeSyntax, PeersAndOursDecodeAlike) {
     ASSERT_TRUE(peer.ok) << peer.error;
     const int lag = test::FindLag(peer.pcm, ours.pcm, 4096);
     // The first two frames hold the decoders' start-up, where they may differ.
-    const double snr = test::SnrDb(peer.pcm, ours.pcm, lag, 4096);
+    const double snr = test::StereoSnrDb(peer.pcm, ours.pcm, lag, 4096);
     double maxDiff = 0;
     for (std::size_t i = 4096; i < peer.pcm.size(); ++i) {
         const std::size_t j = i + static_cast<std::size_t>(2 * lag);
