@@ -14,8 +14,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
