@@ -15,22 +15,51 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int kSlots = 32;
 constexpr int kLookBack = 6;
 
-// The decorrelator's fractional-delay rotations, built once.
-struct PsConstants {
-    float phi20[71][2], q20[71][3][2];
-    float phi34[91][2], q34[91][3][2];
+constexpr int kAllpassBands = 50;  // all-pass decorrelated hybrid bands, at most
 
-    static void Rotations(int k, double fc, float (*phi)[2], float (*qf)[3][2]) {
-        phi[k][0] = static_cast<float>(std::cos(-kPi * kPsFractionalQPhi * fc));
-        phi[k][1] = static_cast<float>(std::sin(-kPi * kPsFractionalQPhi * fc));
-        for (int m = 0; m < 3; ++m) {
-            qf[k][m][0] = static_cast<float>(std::cos(-kPi * kPsFractionalQ[m] * fc));
-            qf[k][m][1] = static_cast<float>(std::sin(-kPi * kPsFractionalQ[m] * fc));
+// Per hybrid configuration (10/20 or 34 parameter bands): its layout and the
+// decorrelator's per-band constants, built once.
+struct PsConfigConstants {
+    int numHybrid;   // hybrid bands
+    int split;       // hybrid sub-bands of the split QMF bands
+    int qmfStart;    // first QMF band passed through unsplit
+    int allpassEnd;  // bands below decorrelate through the all-pass links
+    int longEnd;     // bands below (from allpassEnd) by a 14-slot delay, above by 1
+    const int8_t* kToI;
+    float phiRe[91], phiIm[91];  // fractional-delay rotation
+    // Link m: its rotation and its gain a(m) times the band's decay slope.
+    float qRe[3][kAllpassBands], qIm[3][kAllpassBands], gain[3][kAllpassBands];
+
+    void Build(bool use34) {
+        numHybrid = use34 ? 91 : 71;
+        split = use34 ? 32 : 10;
+        qmfStart = use34 ? 5 : 3;
+        allpassEnd = use34 ? 50 : 30;
+        longEnd = use34 ? 62 : 42;
+        kToI = use34 ? kPsKToI34 : kPsKToI20;
+        for (int k = 0; k < numHybrid; ++k) {
+            const double fc = use34 ? (k < 32 ? kPsFCenter34Times24[k] / 24.0 : k - 26.5)
+                                    : (k < 10 ? kPsFCenter20Times8[k] / 8.0 : k - 6.5);
+            phiRe[k] = static_cast<float>(std::cos(-kPi * kPsFractionalQPhi * fc));
+            phiIm[k] = static_cast<float>(std::sin(-kPi * kPsFractionalQPhi * fc));
+            if (k >= allpassEnd) continue;
+            const int qmfBand = k < split ? 0 : k - (numHybrid - 64);
+            const float slope =
+                k < split ? 1.0f : std::max(0.0f, 1.0f - kPsDecaySlope * static_cast<float>(qmfBand - qmfStart));
+            for (int m = 0; m < 3; ++m) {
+                qRe[m][k] = static_cast<float>(std::cos(-kPi * kPsFractionalQ[m] * fc));
+                qIm[m][k] = static_cast<float>(std::sin(-kPi * kPsFractionalQ[m] * fc));
+                gain[m][k] = kPsAllpassA[m] * slope;
+            }
         }
     }
+};
+
+struct PsConstants {
+    PsConfigConstants config[2];  // 10/20 bands, 34 bands
     PsConstants() {
-        for (int k = 0; k < 71; ++k) Rotations(k, k < 10 ? kPsFCenter20Times8[k] / 8.0 : k - 6.5, phi20, q20);
-        for (int k = 0; k < 91; ++k) Rotations(k, k < 32 ? kPsFCenter34Times24[k] / 24.0 : k - 26.5, phi34, q34);
+        config[0].Build(false);
+        config[1].Build(true);
     }
 };
 
@@ -51,10 +80,35 @@ void Resample(const int* src, int srcBands, int* dst, int dstBands) {
     for (int b = 0; b < dstBands; ++b) dst[b] = src[std::min(srcBands - 1, b * srcBands / dstBands)];
 }
 
-// Complex filter output sum_j h(j) x(n + 6 - j); row holds x(n + 6).
-inline void Filter(const float (*h)[2], const float (*re)[5], const float (*im)[5], int row, int band, float* outRe,
-                   float* outIm) {
-    PsHybridFilter(h, &re[row][band], &im[row][band], 5, outRe, outIm);
+// Decorrelation and mixing of hybrid bands [k0, k1) in one slot. Left and
+// right land at index k - shift of their outputs.
+struct MixSlot {
+    const float* sRe;
+    const float* sIm;
+    const float* dRe;  // decorrelated signal, transient gain applied
+    const float* dIm;
+    const float (*a)[91];  // mixing at the envelope start and its step
+    const float (*d)[91];
+    float frac;
+};
+
+void Mix(const MixSlot& x, int k0, int k1, int shift, float* __restrict lRe, float* __restrict lIm,
+         float* __restrict rRe, float* __restrict rIm) {
+    const float* __restrict sr = x.sRe;
+    const float* __restrict si = x.sIm;
+    const float* __restrict dr = x.dRe;
+    const float* __restrict di = x.dIm;
+    const float f = x.frac;
+    for (int k = k0; k < k1; ++k) {
+        const float h11 = x.a[0][k] + f * x.d[0][k];
+        const float h12 = x.a[1][k] + f * x.d[1][k];
+        const float h21 = x.a[2][k] + f * x.d[2][k];
+        const float h22 = x.a[3][k] + f * x.d[3][k];
+        lRe[k - shift] = h11 * sr[k] + h21 * dr[k];
+        lIm[k - shift] = h11 * si[k] + h21 * di[k];
+        rRe[k - shift] = h12 * sr[k] + h22 * dr[k];
+        rIm[k - shift] = h12 * si[k] + h22 * di[k];
+    }
 }
 
 }  // namespace
@@ -84,7 +138,12 @@ void PsDecoder::Configure(bool use34) {
     numPar_ = use34 ? 34 : 20;
     // The hybrid bands change meaning: decorrelator and transient detector
     // start afresh.
-    std::memset(bands_, 0, sizeof(bands_));
+    std::memset(histRe_, 0, sizeof(histRe_));
+    std::memset(histIm_, 0, sizeof(histIm_));
+    std::memset(apRe_, 0, sizeof(apRe_));
+    std::memset(apIm_, 0, sizeof(apIm_));
+    histPos_ = 0;
+    for (int& p : apPos_) p = 0;
     std::memset(peakDecay_, 0, sizeof(peakDecay_));
     std::memset(smooth_, 0, sizeof(smooth_));
     std::memset(peakDiff_, 0, sizeof(peakDiff_));
@@ -313,21 +372,94 @@ void PsDecoder::ComputeMatrix(const int* iid, const int* icc, float (*h)[4]) con
     }
 }
 
+void PsDecoder::HybridAnalysis(const float (*lowRe)[32], const float (*lowIm)[32]) {
+    const PsHybridFilters& hf = PsHybridFilterBank();
+    // Split bands: slots 0..37 of this frame after the 6 kept from the last.
+    for (int m = 0; m < kSlots + 6; ++m)
+        for (int b = 0; b < 5; ++b) {
+            hybRe_[b][kLookBack + m] = lowRe[m + 2][b];
+            hybIm_[b][kLookBack + m] = lowIm[m + 2][b];
+        }
+    // Centred on each slot (zero delay): output n reads slots n - 6 .. n + 6.
+    if (!use34_) {
+        float tr[8][kSlots], ti[8][kSlots];
+        for (int q = 0; q < 8; ++q) PsHybridFilterSlots(hf.h8_20[q], hybRe_[0], hybIm_[0], kSlots, tr[q], ti[q]);
+        const int order[4] = {6, 7, 0, 1};
+        for (int k = 0; k < 4; ++k) {
+            std::memcpy(subRe_[k], tr[order[k]], sizeof(subRe_[k]));
+            std::memcpy(subIm_[k], ti[order[k]], sizeof(subIm_[k]));
+        }
+        for (int n = 0; n < kSlots; ++n) {
+            subRe_[4][n] = tr[2][n] + tr[5][n];
+            subIm_[4][n] = ti[2][n] + ti[5][n];
+            subRe_[5][n] = tr[3][n] + tr[4][n];
+            subIm_[5][n] = ti[3][n] + ti[4][n];
+        }
+        // Real two-band split of QMF bands 1 and 2; in the odd band the
+        // high half of the subband spectrum is the lower frequency.
+        for (int b = 1; b <= 2; ++b) {
+            const int low = b == 1 ? 7 : 8, high = b == 1 ? 6 : 9;
+            float* lr = subRe_[low];
+            float* li = subIm_[low];
+            float* hr = subRe_[high];
+            float* hi = subIm_[high];
+            for (int n = 0; n < kSlots; ++n) lr[n] = li[n] = hr[n] = hi[n] = 0.0f;
+            for (int j = 0; j < kPsHybridTaps; ++j) {
+                const float g = kPsHybridG2_20[j];
+                const float gs = ((j - 6) & 1) ? -g : g;
+                const float* xr = hybRe_[b] + 2 * kPsHybridDelay - j;
+                const float* xi = hybIm_[b] + 2 * kPsHybridDelay - j;
+                for (int n = 0; n < kSlots; ++n) {
+                    lr[n] += g * xr[n];
+                    li[n] += g * xi[n];
+                    hr[n] += gs * xr[n];
+                    hi[n] += gs * xi[n];
+                }
+            }
+        }
+    } else {
+        for (int q = 0; q < 12; ++q)
+            PsHybridFilterSlots(hf.h12_34[q], hybRe_[0], hybIm_[0], kSlots, subRe_[q], subIm_[q]);
+        for (int q = 0; q < 8; ++q)
+            PsHybridFilterSlots(hf.h8_34[q], hybRe_[1], hybIm_[1], kSlots, subRe_[12 + q], subIm_[12 + q]);
+        for (int b = 2; b <= 4; ++b)
+            for (int q = 0; q < 4; ++q) {
+                const int k = 20 + 4 * (b - 2) + q;
+                PsHybridFilterSlots(hf.h4_34[q], hybRe_[b], hybIm_[b], kSlots, subRe_[k], subIm_[k]);
+            }
+    }
+    for (int b = 0; b < 5; ++b) {
+        std::memmove(hybRe_[b], hybRe_[b] + kSlots, sizeof(float) * kLookBack);
+        std::memmove(hybIm_[b], hybIm_[b] + kSlots, sizeof(float) * kLookBack);
+    }
+}
+
+void PsDecoder::LoadMixing(const float (*from)[4], const float (*to)[4]) {
+    const int8_t* kToI = Constants().config[use34_ ? 1 : 0].kToI;
+    for (int k = 0; k < numHybrid_; ++k) {
+        const float* a = from[kToI[k]];
+        const float* b = to[kToI[k]];
+        for (int q = 0; q < 4; ++q) {
+            mixA_[q][k] = a[q];
+            mixD_[q][k] = b[q] - a[q];
+        }
+    }
+}
+
 void PsDecoder::Apply(float (*re)[64], float (*im)[64], const float (*lowRe)[32], const float (*lowIm)[32],
                       float (*rRe)[64], float (*rIm)[64]) {
-    const PsConstants& pc = Constants();
-    const PsHybridFilters& hf = PsHybridFilterBank();
     // The hybrid configuration follows the parameter resolution; with IID
     // and ICC both off there is none, and the filterbank stays as it is
     // rather than restarting its decorrelator for an identity mix.
     const bool want34 = enableIid_ || enableIcc_ ? (enableIid_ && iidBands_ == 34) || (enableIcc_ && iccBands_ == 34)
                                                  : use34_;
     Configure(want34);
+    const PsConfigConstants& cc = Constants().config[use34_ ? 1 : 0];
 
     // Matrices per envelope at the configuration's parameter resolution.
     float hEnv[6][34][4];
     int numEnv = haveNew_ ? numEnv_ : 1;
-    int border[6];
+    int border[6] = {};
     if (haveNew_) {
         for (int e = 0; e < numEnv; ++e) {
             int iidMapped[34], iccMapped[34];
@@ -342,90 +474,39 @@ void PsDecoder::Apply(float (*re)[64], float (*im)[64], const float (*lowRe)[32]
     }
     haveNew_ = false;
 
-    // Split bands: slots 0..37 of this frame after the 6 kept from the last.
-    for (int m = 0; m < kSlots + 6; ++m)
-        for (int b = 0; b < 5; ++b) {
-            hybRe_[kLookBack + m][b] = lowRe[m + 2][b];
-            hybIm_[kLookBack + m][b] = lowIm[m + 2][b];
-        }
-    // Hybrid analysis, centred on each slot (zero delay).
-    for (int n = 0; n < kSlots; ++n) {
-        const int row = n + 12;
-        float* sr = sRe_[n];
-        float* si = sIm_[n];
-        int qmfStart;
-        if (!use34_) {
-            float tr[8], ti[8];
-            for (int q = 0; q < 8; ++q) Filter(hf.h8_20[q], hybRe_, hybIm_, row, 0, &tr[q], &ti[q]);
-            const int order[4] = {6, 7, 0, 1};
-            for (int k = 0; k < 4; ++k) {
-                sr[k] = tr[order[k]];
-                si[k] = ti[order[k]];
-            }
-            sr[4] = tr[2] + tr[5];
-            si[4] = ti[2] + ti[5];
-            sr[5] = tr[3] + tr[4];
-            si[5] = ti[3] + ti[4];
-            // Real two-band split of QMF bands 1 and 2; in the odd band the
-            // high half of the subband spectrum is the lower frequency.
-            for (int b = 1; b <= 2; ++b) {
-                float lr = 0, li = 0, hr = 0, hi = 0;
-                for (int j = 0; j < 13; ++j) {
-                    const float g = kPsHybridG2_20[j];
-                    const float xr = hybRe_[row - j][b], xi = hybIm_[row - j][b];
-                    lr += g * xr;
-                    li += g * xi;
-                    const float gs = ((j - 6) & 1) ? -g : g;
-                    hr += gs * xr;
-                    hi += gs * xi;
-                }
-                const int k = 6 + 2 * (b - 1);
-                if (b == 1) {
-                    sr[k] = hr, si[k] = hi, sr[k + 1] = lr, si[k + 1] = li;
-                } else {
-                    sr[k] = lr, si[k] = li, sr[k + 1] = hr, si[k + 1] = hi;
-                }
-            }
-            qmfStart = 3;
-        } else {
-            for (int q = 0; q < 12; ++q) Filter(hf.h12_34[q], hybRe_, hybIm_, row, 0, &sr[q], &si[q]);
-            for (int q = 0; q < 8; ++q) Filter(hf.h8_34[q], hybRe_, hybIm_, row, 1, &sr[12 + q], &si[12 + q]);
-            for (int b = 2; b <= 4; ++b)
-                for (int q = 0; q < 4; ++q)
-                    Filter(hf.h4_34[q], hybRe_, hybIm_, row, b, &sr[20 + 4 * (b - 2) + q], &si[20 + 4 * (b - 2) + q]);
-            qmfStart = 5;
-        }
-        const int offset = numHybrid_ - 64;
-        for (int b = qmfStart; b < 64; ++b) {
-            sr[b + offset] = re[n][b];
-            si[b + offset] = im[n][b];
-        }
-    }
-    std::memmove(hybRe_[0], hybRe_[kSlots], sizeof(float) * 5 * kLookBack);
-    std::memmove(hybIm_[0], hybIm_[kSlots], sizeof(float) * 5 * kLookBack);
+    HybridAnalysis(lowRe, lowIm);
 
-    const int8_t* kToI = use34_ ? kPsKToI34 : kPsKToI20;
-    const int allpassEnd = use34_ ? 50 : 30;
-    const int longEnd = use34_ ? 62 : 42;
-    const int cutoff = use34_ ? 32 : 10;
-    const float (*phi)[2] = use34_ ? pc.phi34 : pc.phi20;
-    const float (*qf)[3][2] = use34_ ? pc.q34 : pc.q20;
-    const int qmfSplit = use34_ ? 5 : 3;
-
+    const int numHybrid = cc.numHybrid, split = cc.split, ap = cc.allpassEnd;
+    const int shift = numHybrid - 64;  // hybrid band of an unsplit QMF band b: b + shift
     int env = 0;
     int envStart = 0;
+    LoadMixing(hPrev_, hEnv[0]);
     for (int n = 0; n < kSlots; ++n) {
+        bool next = false;
         while (env < numEnv - 1 && n >= border[env]) {
             envStart = border[env];
             std::memcpy(hPrev_, hEnv[env], sizeof(hPrev_));
             ++env;
+            next = true;
         }
+        if (next) LoadMixing(hPrev_, hEnv[env]);
         const float frac = static_cast<float>(n + 1 - envStart) / static_cast<float>(border[env] - envStart);
-        float* sr = sRe_[n];
-        float* si = sIm_[n];
+
+        histPos_ = (histPos_ + 1) & 15;
+        float* sr = histRe_[histPos_];
+        float* si = histIm_[histPos_];
+        for (int k = 0; k < split; ++k) {
+            sr[k] = subRe_[k][n];
+            si[k] = subIm_[k][n];
+        }
+        std::memcpy(sr + split, re[n] + cc.qmfStart, sizeof(float) * (64 - cc.qmfStart));
+        std::memcpy(si + split, im[n] + cc.qmfStart, sizeof(float) * (64 - cc.qmfStart));
+
         // Transient attenuation from the power per parameter band.
+        float bandPower[91];
+        for (int k = 0; k < numHybrid; ++k) bandPower[k] = sr[k] * sr[k] + si[k] * si[k];
         float power[34] = {};
-        for (int k = 0; k < numHybrid_; ++k) power[kToI[k]] += sr[k] * sr[k] + si[k] * si[k];
+        for (int k = 0; k < numHybrid; ++k) power[cc.kToI[k]] += bandPower[k];
         float transGain[34];
         for (int i = 0; i < numPar_; ++i) {
             peakDecay_[i] = std::max(peakDecay_[i] * kPsPeakDecayAlpha, power[i]);
@@ -434,73 +515,61 @@ void PsDecoder::Apply(float (*re)[64], float (*im)[64], const float (*lowRe)[32]
             const float p = kPsTransientGamma * peakDiff_[i];
             transGain[i] = p <= smooth_[i] ? 1.0f : smooth_[i] / p;
         }
-        float lRe[91], lIm[91];
-        for (int k = 0; k < numHybrid_; ++k) {
-            Band& bd = bands_[k];
-            bd.hPos = (bd.hPos + 1) & 15;
-            bd.hRe[bd.hPos] = sr[k];
-            bd.hIm[bd.hPos] = si[k];
-            float dr, di;
-            if (k < allpassEnd) {
-                const int p2 = (bd.hPos - 2) & 15;
-                float xr = bd.hRe[p2], xi = bd.hIm[p2];
-                const int qmfBand = k < (use34_ ? 32 : 10) ? 0 : k - (numHybrid_ - 64);
-                const float slope =
-                    k < cutoff ? 1.0f : std::max(0.0f, 1.0f - kPsDecaySlope * static_cast<float>(qmfBand - qmfSplit));
-                for (int m = 0; m < 3; ++m) {
-                    const int d = kPsAllpassDelay[m];
-                    const int pos = bd.vPos[m];
-                    const float vdr = bd.vRe[m][pos], vdi = bd.vIm[m][pos];  // v(n - d)
-                    const float qr = qf[k][m][0], qi = qf[k][m][1];
-                    const float ag = kPsAllpassA[m] * slope;
-                    const float qvr = qr * vdr - qi * vdi, qvi = qr * vdi + qi * vdr;
-                    const float vr = xr + ag * qvr, vi = xi + ag * qvi;
-                    bd.vRe[m][pos] = vr;
-                    bd.vIm[m][pos] = vi;
-                    bd.vPos[m] = (pos + 1) % d;
-                    xr = qvr - ag * vr;
-                    xi = qvi - ag * vi;
-                }
-                dr = phi[k][0] * xr - phi[k][1] * xi;
-                di = phi[k][0] * xi + phi[k][1] * xr;
-            } else {
-                const int p = (bd.hPos - (k < longEnd ? 14 : 1)) & 15;
-                dr = bd.hRe[p];
-                di = bd.hIm[p];
+
+        // Decorrelated signal: the low bands through three fractional-delay
+        // all-pass links after 2 slots, the rest delayed by 14 or 1 slots.
+        float dRe[91], dIm[91];
+        std::memcpy(dRe, histRe_[(histPos_ - 2) & 15], sizeof(float) * ap);
+        std::memcpy(dIm, histIm_[(histPos_ - 2) & 15], sizeof(float) * ap);
+        for (int m = 0; m < 3; ++m) {
+            float* __restrict vr = apRe_[m][apPos_[m]];
+            float* __restrict vi = apIm_[m][apPos_[m]];
+            const float* qr = cc.qRe[m];
+            const float* qi = cc.qIm[m];
+            const float* g = cc.gain[m];
+            for (int k = 0; k < ap; ++k) {
+                const float qvr = qr[k] * vr[k] - qi[k] * vi[k], qvi = qr[k] * vi[k] + qi[k] * vr[k];
+                const float nr = dRe[k] + g[k] * qvr, ni = dIm[k] + g[k] * qvi;
+                vr[k] = nr;
+                vi[k] = ni;
+                dRe[k] = qvr - g[k] * nr;
+                dIm[k] = qvi - g[k] * ni;
             }
-            const int i = kToI[k];
-            dr *= transGain[i];
-            di *= transGain[i];
-            const float* a = hPrev_[i];
-            const float* b = hEnv[env][i];
-            const float h11 = a[0] + frac * (b[0] - a[0]);
-            const float h12 = a[1] + frac * (b[1] - a[1]);
-            const float h21 = a[2] + frac * (b[2] - a[2]);
-            const float h22 = a[3] + frac * (b[3] - a[3]);
-            lRe[k] = h11 * sr[k] + h21 * dr;
-            lIm[k] = h11 * si[k] + h21 * di;
-            sr[k] = h12 * sr[k] + h22 * dr;  // right channel, in place
-            si[k] = h12 * si[k] + h22 * di;
+            apPos_[m] = apPos_[m] + 1 == kPsAllpassDelay[m] ? 0 : apPos_[m] + 1;
         }
-        // Hybrid synthesis: sub-bands of a split QMF band add up again.
-        float* oRe = re[n];
-        float* oIm = im[n];
-        float* pRe = rRe[n];
-        float* pIm = rIm[n];
-        std::memset(oRe, 0, 64 * sizeof(float));
-        std::memset(oIm, 0, 64 * sizeof(float));
-        std::memset(pRe, 0, 64 * sizeof(float));
-        std::memset(pIm, 0, 64 * sizeof(float));
+        for (int k = 0; k < ap; ++k) {
+            const float xr = dRe[k], xi = dIm[k];
+            dRe[k] = cc.phiRe[k] * xr - cc.phiIm[k] * xi;
+            dIm[k] = cc.phiRe[k] * xi + cc.phiIm[k] * xr;
+        }
+        const int longEnd = cc.longEnd;
+        std::memcpy(dRe + ap, histRe_[(histPos_ - 14) & 15] + ap, sizeof(float) * (longEnd - ap));
+        std::memcpy(dIm + ap, histIm_[(histPos_ - 14) & 15] + ap, sizeof(float) * (longEnd - ap));
+        std::memcpy(dRe + longEnd, histRe_[(histPos_ - 1) & 15] + longEnd, sizeof(float) * (numHybrid - longEnd));
+        std::memcpy(dIm + longEnd, histIm_[(histPos_ - 1) & 15] + longEnd, sizeof(float) * (numHybrid - longEnd));
+        for (int k = 0; k < numHybrid; ++k) {
+            const float g = transGain[cc.kToI[k]];
+            dRe[k] *= g;
+            dIm[k] *= g;
+        }
+
+        const MixSlot slot = {sr, si, dRe, dIm, mixA_, mixD_, frac};
+        // Unsplit QMF bands straight into place; the sub-bands of a split
+        // band add up again (hybrid synthesis).
+        Mix(slot, split, numHybrid, shift, re[n], im[n], rRe[n], rIm[n]);
+        float lr[32], li[32], rr[32], ri[32];
+        Mix(slot, 0, split, 0, lr, li, rr, ri);
         static const int8_t kQmf20[10] = {0, 0, 0, 0, 0, 0, 1, 1, 2, 2};
         static const int8_t kQmf34[32] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1,
                                           1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4};
-        const int hybridSplit = use34_ ? 32 : 10;
-        for (int k = 0; k < numHybrid_; ++k) {
-            const int b = k < hybridSplit ? (use34_ ? kQmf34[k] : kQmf20[k]) : k - (numHybrid_ - 64);
-            oRe[b] += lRe[k];
-            oIm[b] += lIm[k];
-            pRe[b] += sr[k];
-            pIm[b] += si[k];
+        const int8_t* toQmf = use34_ ? kQmf34 : kQmf20;
+        for (int b = 0; b < cc.qmfStart; ++b) re[n][b] = im[n][b] = rRe[n][b] = rIm[n][b] = 0.0f;
+        for (int k = 0; k < split; ++k) {
+            const int b = toQmf[k];
+            re[n][b] += lr[k];
+            im[n][b] += li[k];
+            rRe[n][b] += rr[k];
+            rIm[n][b] += ri[k];
         }
     }
     std::memcpy(hPrev_, hEnv[numEnv - 1], sizeof(hPrev_));

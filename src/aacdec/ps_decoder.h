@@ -39,16 +39,11 @@ public:
     bool Uses34Bands() const { return use34_; }
 
 private:
-    struct Band {
-        float hRe[16], hIm[16];  // input history for the delays
-        int hPos;
-        float vRe[3][5], vIm[3][5];  // all-pass link states
-        int vPos[3];
-    };
-
     void Configure(bool use34);
     void ComputeMatrix(const int* iid, const int* icc, float (*h)[4]) const;
     void MapToConfig(const int* src, int srcBands, int* dst) const;
+    void HybridAnalysis(const float (*lowRe)[32], const float (*lowIm)[32]);
+    void LoadMixing(const float (*from)[4], const float (*to)[4]);
 
     // Header state.
     bool headerSeen_ = false;
@@ -74,10 +69,17 @@ private:
     int numHybrid_ = 71;
     int numPar_ = 20;
     float hPrev_[34][4] = {};
-    float hybRe_[44][5], hybIm_[44][5];  // slots -6..37 of the split bands
-    Band bands_[91];
+    float hybRe_[5][44], hybIm_[5][44];  // split QMF bands, slots -6..37
+    float subRe_[32][32], subIm_[32][32];  // their hybrid sub-bands [sub-band][slot]
+    // Decorrelator. Every hybrid band advances each slot, so the rings share
+    // their positions and each row holds all bands side by side.
+    float histRe_[16][91], histIm_[16][91];  // input, newest at histPos_
+    int histPos_ = 0;
+    float apRe_[3][5][50], apIm_[3][5][50];  // all-pass links: v(n - d) at apPos_
+    int apPos_[3] = {};
     float peakDecay_[34], smooth_[34], peakDiff_[34];
-    float sRe_[32][91], sIm_[32][91];
+    // Mixing within the current envelope: h = mixA_ + frac * mixD_ per band.
+    float mixA_[4][91], mixD_[4][91];
 };
 
 }  // namespace aurivane

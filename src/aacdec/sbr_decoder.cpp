@@ -420,22 +420,18 @@ void ProcessChannel(SbrDecoder* d, SbrChannel& c, const float* input, bool hf, b
     }
     for (int l = 0; l < kSlots; ++l) {
         const bool early = l < firstSlot;
-        const int kLow = early ? c.kxPrev : kx;
-        const int kHigh = early ? c.kxPrev + c.mPrev : kx + m;
-        const float* lr = c.low.re[l + kHfAdj];
-        const float* li = c.low.im[l + kHfAdj];
-        for (int k = 0; k < 64; ++k) {
-            if (k < kLow && k < 32) {
-                re[l][k] = lr[k];
-                im[l][k] = li[k];
-            } else if (k >= kLow && k < kHigh) {
-                re[l][k] = c.high.re[l + kHfAdj][k];
-                im[l][k] = c.high.im[l + kHfAdj][k];
-            } else {
-                re[l][k] = 0.0f;
-                im[l][k] = 0.0f;
-            }
-        }
+        const int kLow = std::clamp(early ? c.kxPrev : kx, 0, 64);
+        const int kHigh = std::clamp(early ? c.kxPrev + c.mPrev : kx + m, kLow, 64);
+        const int kCore = std::min(kLow, 32);
+        const size_t lowBytes = sizeof(float) * kCore, highBytes = sizeof(float) * (kHigh - kLow);
+        std::memcpy(re[l], c.low.re[l + kHfAdj], lowBytes);
+        std::memcpy(im[l], c.low.im[l + kHfAdj], lowBytes);
+        std::memset(re[l] + kCore, 0, sizeof(float) * (kLow - kCore));
+        std::memset(im[l] + kCore, 0, sizeof(float) * (kLow - kCore));
+        std::memcpy(re[l] + kLow, c.high.re[l + kHfAdj] + kLow, highBytes);
+        std::memcpy(im[l] + kLow, c.high.im[l + kHfAdj] + kLow, highBytes);
+        std::memset(re[l] + kHigh, 0, sizeof(float) * (64 - kHigh));
+        std::memset(im[l] + kHigh, 0, sizeof(float) * (64 - kHigh));
     }
     c.kxPrev = kx;
     c.mPrev = m;

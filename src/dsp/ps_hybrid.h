@@ -35,6 +35,23 @@ inline void PsHybridFilter(const float (*h)[2], const float* re, const float* im
     *outIm = i;
 }
 
+// One sub-band over `count` consecutive slots, for a band whose samples lie
+// contiguous in time: out[n] = sum_j h(j) x[n + 12 - j]. The taps run in the
+// same order as PsHybridFilter's, so both give the same values.
+inline void PsHybridFilterSlots(const float (*h)[2], const float* __restrict re, const float* __restrict im,
+                                int count, float* __restrict outRe, float* __restrict outIm) {
+    for (int n = 0; n < count; ++n) outRe[n] = outIm[n] = 0.0f;
+    for (int j = 0; j < kPsHybridTaps; ++j) {
+        const float hr = h[j][0], hi = h[j][1];
+        const float* xr = re + 2 * kPsHybridDelay - j;
+        const float* xi = im + 2 * kPsHybridDelay - j;
+        for (int n = 0; n < count; ++n) {
+            outRe[n] += hr * xr[n] - hi * xi[n];
+            outIm[n] += hr * xi[n] + hi * xr[n];
+        }
+    }
+}
+
 // All `bands` sub-bands of one QMF band at once.
 inline void PsHybridSplit(const float (*h)[kPsHybridTaps][2], int bands, const float* re, const float* im, int stride,
                           float* outRe, float* outIm) {
