@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <sys/wait.h>
 
@@ -51,6 +52,16 @@ TEST(G729CommandLine, EncodeAndDecodeMatchTheCodec) {
     const std::vector<uint8_t> frames = ReadBytes(coded);
     EXPECT_EQ(frames, OursEncodeAll(input));
     EXPECT_EQ(ReadWavSamples(out), OursDecodeAll(frames));
+
+    // Decoded output reaches the file as it is delivered: a stream longer
+    // than the WAV writer's block (about 21 s here) still arrives whole.
+    std::vector<uint8_t> longer;
+    for (int i = 0; i < 5; ++i) longer.insert(longer.end(), frames.begin(), frames.end());
+    const std::string longCoded = kWork + "/gb_female_x5.g729", longOut = kWork + "/gb_female_x5.wav";
+    std::ofstream(longCoded, std::ios::binary)
+        .write(reinterpret_cast<const char*>(longer.data()), static_cast<std::streamsize>(longer.size()));
+    ASSERT_EQ(RunCli("decode \"" + longCoded + "\" \"" + longOut + "\""), 0);
+    EXPECT_EQ(ReadWavSamples(longOut), OursDecodeAll(longer));
 }
 
 TEST(G729CommandLine, RefusesWhatIsNotG729Material) {
