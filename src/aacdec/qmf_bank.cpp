@@ -209,17 +209,19 @@ void QmfSynthesis64::Process(const float* re, const float* im, float* output) {
             v[126 - j] = c[j + 1] - d[j + 1];
         }
     }
-    float s[64] = {};
-    for (int j = 0; j < 5; ++j) {
-        const float* a = v + 256 * j;
-        const float* b = a + 192;
-        const float* w = kSbrQmfWindow + 128 * j;
-        for (int k = 0; k < 64; ++k) {
-            s[k] += a[k] * w[k];
-            s[k] += b[k] * w[64 + k];
+    // Output k sums the ten windowed taps in a register, vectorised over k.
+    const float* __restrict w = kSbrQmfWindow;
+    const float* __restrict vv = v;
+    float* __restrict out = output;
+    for (int k = 0; k < 64; ++k) {
+        float acc = vv[k] * w[k];
+        acc += vv[192 + k] * w[64 + k];
+        for (int j = 1; j < 5; ++j) {
+            acc += vv[256 * j + k] * w[128 * j + k];
+            acc += vv[256 * j + 192 + k] * w[128 * j + 64 + k];
         }
+        out[k] = acc;
     }
-    std::memcpy(output, s, sizeof(s));
 }
 
 }  // namespace aurivane

@@ -388,8 +388,9 @@ void ProcessChannel(SbrDecoder* d, SbrChannel& c, const float* input, bool hf, b
         m = t.m;
         firstSlot = 2 * g.tE[0];
         const int lastSlot = 2 * g.tE[g.numEnv];
-        // Slots this frame regenerates start clean.
-        for (int i = firstSlot; i < lastSlot; ++i) {
+        // Slots this frame regenerates start clean (those from row
+        // kSbrHighSlots - kSlots on were cleared above).
+        for (int i = firstSlot; i < std::min(lastSlot, kSbrHighSlots - kSlots - kHfAdj); ++i) {
             std::memset(c.high.re[i + kHfAdj], 0, sizeof(float) * 64);
             std::memset(c.high.im[i + kHfAdj], 0, sizeof(float) * 64);
         }
@@ -418,20 +419,34 @@ void ProcessChannel(SbrDecoder* d, SbrChannel& c, const float* input, bool hf, b
         std::memset(&c.high, 0, sizeof(c.high));
         c.adjuster.reset = true;
     }
+    // X = X_Low below k_x, X_High from k_x to k_x + M, nothing above; the
+    // slots before the first envelope keep the previous frame's k_x and M.
+    // Masks (exact: x*1 = x) keep the copy one branch-free pass per slot.
+    float lowMask[2][32], highMask[2][64];
+    for (int e = 0; e < 2; ++e) {
+        const int kLow = std::clamp(e ? c.kxPrev : kx, 0, 64);
+        const int kHigh = std::clamp(e ? c.kxPrev + c.mPrev : kx + m, kLow, 64);
+        for (int k = 0; k < 32; ++k) lowMask[e][k] = k < kLow ? 1.0f : 0.0f;
+        for (int k = 0; k < 64; ++k) highMask[e][k] = k >= kLow && k < kHigh ? 1.0f : 0.0f;
+    }
     for (int l = 0; l < kSlots; ++l) {
-        const bool early = l < firstSlot;
-        const int kLow = std::clamp(early ? c.kxPrev : kx, 0, 64);
-        const int kHigh = std::clamp(early ? c.kxPrev + c.mPrev : kx + m, kLow, 64);
-        const int kCore = std::min(kLow, 32);
-        const size_t lowBytes = sizeof(float) * kCore, highBytes = sizeof(float) * (kHigh - kLow);
-        std::memcpy(re[l], c.low.re[l + kHfAdj], lowBytes);
-        std::memcpy(im[l], c.low.im[l + kHfAdj], lowBytes);
-        std::memset(re[l] + kCore, 0, sizeof(float) * (kLow - kCore));
-        std::memset(im[l] + kCore, 0, sizeof(float) * (kLow - kCore));
-        std::memcpy(re[l] + kLow, c.high.re[l + kHfAdj] + kLow, highBytes);
-        std::memcpy(im[l] + kLow, c.high.im[l + kHfAdj] + kLow, highBytes);
-        std::memset(re[l] + kHigh, 0, sizeof(float) * (64 - kHigh));
-        std::memset(im[l] + kHigh, 0, sizeof(float) * (64 - kHigh));
+        const int e = l < firstSlot ? 1 : 0;
+        const float* __restrict lm = lowMask[e];
+        const float* __restrict hm = highMask[e];
+        const float* __restrict lr = c.low.re[l + kHfAdj];
+        const float* __restrict li = c.low.im[l + kHfAdj];
+        const float* __restrict hr = c.high.re[l + kHfAdj];
+        const float* __restrict hi = c.high.im[l + kHfAdj];
+        float* __restrict xr = re[l];
+        float* __restrict xi = im[l];
+        for (int k = 0; k < 32; ++k) {
+            xr[k] = lr[k] * lm[k] + hr[k] * hm[k];
+            xi[k] = li[k] * lm[k] + hi[k] * hm[k];
+        }
+        for (int k = 32; k < 64; ++k) {
+            xr[k] = hr[k] * hm[k];
+            xi[k] = hi[k] * hm[k];
+        }
     }
     c.kxPrev = kx;
     c.mPrev = m;

@@ -86,35 +86,44 @@ void SbrHfGenerate(const SbrFreqTables& t, const SbrLowBands& low, bool complex,
     // over the whole look-back window.
     float a0r[32], a0i[32], a1r[32], a1i[32];
     float refl[32] = {};  // first reflection coefficient, real-valued path
-    for (int p = 0; p < t.k0 && p < 32; ++p) {
-        double r01 = 0, i01 = 0, r02 = 0, i02 = 0, r11 = 0, r12 = 0, i12 = 0, r22 = 0;
-        for (int n = 0; n < 38; ++n) {
-            // phi(i,j) = sum x(n - i + 2) conj(x(n - j + 2))
-            const double x0r = low.re[n + 2][p], x0i = low.im[n + 2][p];
-            const double x1r = low.re[n + 1][p], x1i = low.im[n + 1][p];
-            const double x2r = low.re[n][p], x2i = low.im[n][p];
-            r01 += x0r * x1r + x0i * x1i;
-            i01 += x0i * x1r - x0r * x1i;
-            r02 += x0r * x2r + x0i * x2i;
-            i02 += x0i * x2r - x0r * x2i;
-            r11 += x1r * x1r + x1i * x1i;
-            r12 += x1r * x2r + x1i * x2i;
-            i12 += x1i * x2r - x1r * x2i;
-            r22 += x2r * x2r + x2i * x2i;
+    // phi(i,j) = sum_n x(n - i + 2) conj(x(n - j + 2)) for every source band
+    // at once: slots outside, bands inside, so the sums vectorise over p.
+    const int numSource = std::min(t.k0, 32);
+    double r01[32] = {}, i01[32] = {}, r02[32] = {}, i02[32] = {};
+    double r11[32] = {}, r12[32] = {}, i12[32] = {}, r22[32] = {};
+    for (int n = 0; n < 38; ++n) {
+        const float* __restrict y0r = low.re[n + 2];
+        const float* __restrict y0i = low.im[n + 2];
+        const float* __restrict y1r = low.re[n + 1];
+        const float* __restrict y1i = low.im[n + 1];
+        const float* __restrict y2r = low.re[n];
+        const float* __restrict y2i = low.im[n];
+        for (int p = 0; p < numSource; ++p) {
+            const double x0r = y0r[p], x0i = y0i[p], x1r = y1r[p], x1i = y1i[p], x2r = y2r[p], x2i = y2i[p];
+            r01[p] += x0r * x1r + x0i * x1i;
+            i01[p] += x0i * x1r - x0r * x1i;
+            r02[p] += x0r * x2r + x0i * x2i;
+            i02[p] += x0i * x2r - x0r * x2i;
+            r11[p] += x1r * x1r + x1i * x1i;
+            r12[p] += x1r * x2r + x1i * x2i;
+            i12[p] += x1i * x2r - x1r * x2i;
+            r22[p] += x2r * x2r + x2i * x2i;
         }
+    }
+    for (int p = 0; p < numSource; ++p) {
         double ar1 = 0, ai1 = 0, ar0 = 0, ai0 = 0;
-        const double det = r22 * r11 - (r12 * r12 + i12 * i12) / (1.0 + 1e-6);
+        const double det = r22[p] * r11[p] - (r12[p] * r12[p] + i12[p] * i12[p]) / (1.0 + 1e-6);
         if (det != 0.0) {
             // alpha1 = (phi01 phi12 - phi02 phi11) / det
-            ar1 = ((r01 * r12 - i01 * i12) - r02 * r11) / det;
-            ai1 = ((r01 * i12 + i01 * r12) - i02 * r11) / det;
+            ar1 = ((r01[p] * r12[p] - i01[p] * i12[p]) - r02[p] * r11[p]) / det;
+            ai1 = ((r01[p] * i12[p] + i01[p] * r12[p]) - i02[p] * r11[p]) / det;
         }
-        if (r11 != 0.0) {
+        if (r11[p] != 0.0) {
             // alpha0 = -(phi01 + alpha1 conj(phi12)) / phi11
-            ar0 = -(r01 + ar1 * r12 + ai1 * i12) / r11;
-            ai0 = -(i01 + ai1 * r12 - ar1 * i12) / r11;
+            ar0 = -(r01[p] + ar1 * r12[p] + ai1 * i12[p]) / r11[p];
+            ai0 = -(i01[p] + ai1 * r12[p] - ar1 * i12[p]) / r11[p];
         }
-        if (r11 != 0.0) refl[p] = static_cast<float>(std::clamp(-r01 / r11, -1.0, 1.0));
+        if (r11[p] != 0.0) refl[p] = static_cast<float>(std::clamp(-r01[p] / r11[p], -1.0, 1.0));
         if (ar0 * ar0 + ai0 * ai0 >= 16.0 || ar1 * ar1 + ai1 * ai1 >= 16.0) ar0 = ai0 = ar1 = ai1 = 0.0;
         a0r[p] = static_cast<float>(ar0);
         a0i[p] = static_cast<float>(complex ? ai0 : 0.0);
@@ -140,22 +149,41 @@ void SbrHfGenerate(const SbrFreqTables& t, const SbrLowBands& low, bool complex,
             }
         }
     }
+    // Per target band: the chirp-weighted predictor of its source band.
+    float c0r[64], c0i[64], c1r[64], c1i[64];
     int k = t.kx;
     for (int patch = 0; patch < t.numPatches; ++patch) {
         for (int x = 0; x < t.patchNumSubbands[patch]; ++x, ++k) {
             const int p = t.patchStartSubband[patch] + x;
             const float b = bw[NoiseBandOf(t, k)];
-            const float c0r = b * a0r[p], c0i = b * a0i[p];
-            const float c1r = b * b * a1r[p], c1i = b * b * a1i[p];
-            for (int l = slotBegin; l < slotEnd; ++l) {
-                const int n = l + kHfAdj;
-                const float x0r = low.re[n][p], x0i = low.im[n][p];
-                const float x1r = low.re[n - 1][p], x1i = low.im[n - 1][p];
-                const float x2r = low.re[n - 2][p], x2i = low.im[n - 2][p];
-                high->re[n][k] = x0r + c0r * x1r - c0i * x1i + c1r * x2r - c1i * x2i;
-                high->im[n][k] = x0i + c0r * x1i + c0i * x1r + c1r * x2i + c1i * x2r;
+            c0r[k] = b * a0r[p], c0i[k] = b * a0i[p];
+            c1r[k] = b * b * a1r[p], c1i[k] = b * b * a1i[p];
+        }
+    }
+    // Each patch copies a contiguous run of source bands: bands inside.
+    k = t.kx;
+    for (int patch = 0; patch < t.numPatches; ++patch) {
+        const int count = t.patchNumSubbands[patch], p0 = t.patchStartSubband[patch];
+        for (int l = slotBegin; l < slotEnd; ++l) {
+            const int n = l + kHfAdj;
+            const float* __restrict x0r = low.re[n] + p0;
+            const float* __restrict x0i = low.im[n] + p0;
+            const float* __restrict x1r = low.re[n - 1] + p0;
+            const float* __restrict x1i = low.im[n - 1] + p0;
+            const float* __restrict x2r = low.re[n - 2] + p0;
+            const float* __restrict x2i = low.im[n - 2] + p0;
+            float* __restrict yr = high->re[n] + k;
+            float* __restrict yi = high->im[n] + k;
+            const float* __restrict a0 = c0r + k;
+            const float* __restrict b0 = c0i + k;
+            const float* __restrict a1 = c1r + k;
+            const float* __restrict b1 = c1i + k;
+            for (int x = 0; x < count; ++x) {
+                yr[x] = x0r[x] + a0[x] * x1r[x] - b0[x] * x1i[x] + a1[x] * x2r[x] - b1[x] * x2i[x];
+                yi[x] = x0i[x] + a0[x] * x1i[x] + b0[x] * x1r[x] + a1[x] * x2i[x] + b1[x] * x2r[x];
             }
         }
+        k += count;
     }
 }
 
