@@ -221,14 +221,17 @@ void SbrHfAdjust(const SbrAdjustInput& in, SbrAdjusterState* st, SbrSubbands* hi
 
         float eCurr[48], eOrig[48], qMap[48], sIndex[48], sMapped[48];
         // Estimated energies.
+        double energy[64] = {};
+        for (int i = iBegin; i < iEnd; ++i) {
+            const float* __restrict xr = high->re[i + kHfAdj] + kx;
+            const float* __restrict xi = high->im[i + kHfAdj] + kx;
+            for (int m = 0; m < mCount; ++m)
+                energy[m] += static_cast<double>(xr[m]) * xr[m] + static_cast<double>(xi[m]) * xi[m];
+        }
         for (int m = 0; m < mCount; ++m) {
-            double s = 0.0;
-            for (int i = iBegin; i < iEnd; ++i) {
-                const float r = high->re[i + kHfAdj][m + kx], im = high->im[i + kHfAdj][m + kx];
-                s += static_cast<double>(r) * r + static_cast<double>(im) * im;
-            }
             // A real subband carries half the energy of its complex
             // counterpart, which the envelope data describe.
+            const double s = energy[m];
             eCurr[m] = static_cast<float>((in.complex ? s : 2.0 * s) / (iEnd - iBegin));
         }
         int band = 0;
@@ -307,6 +310,16 @@ void SbrHfAdjust(const SbrAdjustInput& in, SbrAdjusterState* st, SbrSubbands* hi
         // Assembly with gain smoothing, noise floor and sinusoids. The
         // smoothing history is a ring of 5 slots, histHead the newest.
         const bool smooth = smoothing && !transient;
+        // Noise floor where no sinusoid sits and the envelope is not
+        // transient, as a 0/1 weight (exact) so the slot loop has no branch;
+        // the few sinusoid bands are listed.
+        float noiseOn[48];
+        int sines[48], numSines = 0;
+        for (int m = 0; m < mCount; ++m) {
+            noiseOn[m] = sM[m] == 0.0f && !transient ? 1.0f : 0.0f;
+            if (sM[m] != 0.0f) sines[numSines++] = m;
+        }
+        const float noiseScale = in.complex ? 1.0f : kRealNoiseScale;
         for (int i = iBegin; i < iEnd; ++i) {
             st->histHead = st->histHead == 0 ? 4 : st->histHead - 1;
             std::memcpy(st->gHist[st->histHead], gain, sizeof(float) * mCount);
@@ -332,26 +345,33 @@ void SbrHfAdjust(const SbrAdjustInput& in, SbrAdjusterState* st, SbrSubbands* hi
             st->sineIndex = (st->sineIndex + 1) & 3;
             const int noiseBase = st->noiseIndex;
             st->noiseIndex = (noiseBase + mCount) & 511;
-            float* yr = high->re[i + kHfAdj] + kx;
-            float* yi = high->im[i + kHfAdj] + kx;
+            float* __restrict yr = high->re[i + kHfAdj] + kx;
+            float* __restrict yi = high->im[i + kHfAdj] + kx;
+            float nq[48];
             for (int m = 0; m < mCount; ++m) {
                 yr[m] *= gf[m];
                 yi[m] *= gf[m];
+                nq[m] = (in.complex ? qf[m] : qf[m] * noiseScale) * noiseOn[m];
             }
-            for (int m = 0; m < mCount; ++m) {
-                if (sM[m] != 0.0f) {
-                    // phi = 1, i, -1, -i; the imaginary part alternates with the band.
-                    const float s = sM[m];
-                    if (si == 0) yr[m] += s;
-                    else if (si == 2) yr[m] -= s;
-                    else if (in.complex) {
-                        const float sign = ((m + kx) & 1) ? -1.0f : 1.0f;
-                        yi[m] += (si == 1 ? s : -s) * sign;
-                    }
-                } else if (!transient) {
-                    const float* noise = kSbrNoiseTable[(noiseBase + m + 1) & 511];
-                    yr[m] += (in.complex ? qf[m] : qf[m] * kRealNoiseScale) * noise[0];
-                    if (in.complex) yi[m] += qf[m] * noise[1];
+            // Band m takes noise entry (noiseBase + m + 1) mod 512: two runs
+            // of consecutive entries around the wrap.
+            const int wrap = std::min(mCount, 511 - noiseBase);
+            for (int run = 0; run < 2; ++run) {
+                const int m0 = run ? wrap : 0, m1 = run ? mCount : wrap;
+                const int base = noiseBase + 1 - (run ? 512 : 0);
+                for (int m = m0; m < m1; ++m) yr[m] += nq[m] * kSbrNoiseTable[base + m][0];
+                if (in.complex)
+                    for (int m = m0; m < m1; ++m) yi[m] += nq[m] * kSbrNoiseTable[base + m][1];
+            }
+            for (int j = 0; j < numSines; ++j) {
+                // phi = 1, i, -1, -i; the imaginary part alternates with the band.
+                const int m = sines[j];
+                const float s = sM[m];
+                if (si == 0) yr[m] += s;
+                else if (si == 2) yr[m] -= s;
+                else if (in.complex) {
+                    const float sign = ((m + kx) & 1) ? -1.0f : 1.0f;
+                    yi[m] += (si == 1 ? s : -s) * sign;
                 }
             }
             if (!in.complex) std::memset(yi, 0, sizeof(float) * mCount);
