@@ -1,5 +1,6 @@
 #include "aacdec/qmf_bank.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -11,6 +12,8 @@ namespace aurivane {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+constexpr double kTwoPi = 6.283185307179586476925286766559;
+constexpr int kLanes = 4;
 
 // Rotations of the two modulations, built once (read-only afterwards).
 struct QmfTwiddles {
@@ -38,7 +41,17 @@ struct QmfTwiddles {
     // the rotations write straight into place.
     int rev32[32];
     int rev64[64];
+    // The shared FFT's twiddles for 32 points, e^(-2*pi*i*k/(2h)) at [h + k],
+    // computed as it computes them, so four transforms side by side give
+    // its values exactly.
+    float fftCos[32], fftSin[32];
     QmfTwiddles() {
+        for (int h = 1; h < 32; h <<= 1)
+            for (int k = 0; k < h; ++k) {
+                const double a = kTwoPi * k / (2.0 * h);
+                fftCos[h + k] = static_cast<float>(std::cos(a));
+                fftSin[h + k] = static_cast<float>(-std::sin(a));
+            }
         for (int i = 0; i < 320; ++i) anaWindow[i] = kSbrQmfWindow[2 * i];
         for (int j = 0; j < 32; ++j) rev32[j] = FftBitReverse(j, 32);
         for (int j = 0; j < 64; ++j) rev64[j] = FftBitReverse(j, 64);
@@ -95,6 +108,157 @@ void Dct4(const float* x, int stride, const QmfTwiddles& tw, float* out) {
     }
 }
 
+// Four forward 32-point FFTs side by side, element j of transform q at
+// [j][q], bit-reversed in, natural out: the shared FFT's passes (a radix-4
+// pass, a radix-2 pass at distance 4, two radix-2 passes at 8 and 16 in
+// one sweep) with every operation across the four lanes.
+void Fft32Lanes(float (*__restrict re)[kLanes], float (*__restrict im)[kLanes], const QmfTwiddles& tw) {
+    for (int b = 0; b < 32; b += 4) {
+        for (int q = 0; q < kLanes; ++q) {
+            const float r0 = re[b][q] + re[b + 1][q], i0 = im[b][q] + im[b + 1][q];
+            const float r1 = re[b][q] - re[b + 1][q], i1 = im[b][q] - im[b + 1][q];
+            const float r2 = re[b + 2][q] + re[b + 3][q], i2 = im[b + 2][q] + im[b + 3][q];
+            const float r3 = re[b + 2][q] - re[b + 3][q], i3 = im[b + 2][q] - im[b + 3][q];
+            re[b][q] = r0 + r2;
+            im[b][q] = i0 + i2;
+            re[b + 2][q] = r0 - r2;
+            im[b + 2][q] = i0 - i2;
+            re[b + 1][q] = r1 + i3;
+            im[b + 1][q] = i1 - r3;
+            re[b + 3][q] = r1 - i3;
+            im[b + 3][q] = i1 + r3;
+        }
+    }
+    for (int base = 0; base < 32; base += 8) {
+        for (int k = 0; k < 4; ++k) {
+            const float wr = tw.fftCos[4 + k], wi = tw.fftSin[4 + k];
+            const int a = base + k, b = base + 4 + k;
+            for (int q = 0; q < kLanes; ++q) {
+                const float ar = re[a][q], ai = im[a][q], br = re[b][q], bi = im[b][q];
+                const float tr = br * wr - bi * wi;
+                const float ti = br * wi + bi * wr;
+                re[b][q] = ar - tr;
+                im[b][q] = ai - ti;
+                re[a][q] = ar + tr;
+                im[a][q] = ai + ti;
+            }
+        }
+    }
+    for (int k = 0; k < 8; ++k) {
+        const float w1r = tw.fftCos[8 + k], w1i = tw.fftSin[8 + k];
+        const float w2r = tw.fftCos[16 + k], w2i = tw.fftSin[16 + k];
+        for (int q = 0; q < kLanes; ++q) {
+            const float r0 = re[k][q], i0 = im[k][q], r1 = re[8 + k][q], i1 = im[8 + k][q];
+            const float r2 = re[16 + k][q], i2 = im[16 + k][q], r3 = re[24 + k][q], i3 = im[24 + k][q];
+            float tr = r1 * w1r - i1 * w1i;
+            float ti = r1 * w1i + i1 * w1r;
+            const float b0r = r0 + tr, b0i = i0 + ti;
+            const float b1r = r0 - tr, b1i = i0 - ti;
+            tr = r3 * w1r - i3 * w1i;
+            ti = r3 * w1i + i3 * w1r;
+            const float b2r = r2 + tr, b2i = i2 + ti;
+            const float b3r = r2 - tr, b3i = i2 - ti;
+            tr = b2r * w2r - b2i * w2i;
+            ti = b2r * w2i + b2i * w2r;
+            re[k][q] = b0r + tr;
+            im[k][q] = b0i + ti;
+            re[16 + k][q] = b0r - tr;
+            im[16 + k][q] = b0i - ti;
+            tr = b3r * w2i + b3i * w2r;
+            ti = b3i * w2i - b3r * w2r;
+            re[8 + k][q] = b1r + tr;
+            im[8 + k][q] = b1i + ti;
+            re[24 + k][q] = b1r - tr;
+            im[24 + k][q] = b1i - ti;
+        }
+    }
+}
+
+// The complex analysis from the windowed u(n) of four slots: rotation into
+// the lanes of the FFT input, and back out (see QmfAnalysis32::Process).
+void AnalysisPre(const float (*u)[64], const QmfTwiddles& tw, float (*__restrict fr)[kLanes],
+                 float (*__restrict fi)[kLanes]) {
+    for (int m = 0; m < 32; ++m) {
+        float a[kLanes], b[kLanes];
+        for (int q = 0; q < kLanes; ++q) a[q] = u[q][2 * m], b[q] = u[q][2 * m + 1];
+        const int j = tw.rev32[m];
+        const float c = tw.anaPre[m][0], s = tw.anaPre[m][1];
+        for (int q = 0; q < kLanes; ++q) {
+            fr[j][q] = a[q] * c - b[q] * s;
+            fi[j][q] = a[q] * s + b[q] * c;
+        }
+    }
+}
+
+void AnalysisPost(const float (*__restrict fr)[kLanes], const float (*__restrict fi)[kLanes], const QmfTwiddles& tw,
+                  float (*__restrict re)[kLanes], float (*__restrict im)[kLanes]) {
+    for (int k = 0; k < 32; ++k) {
+        const float pr = tw.anaP[k][0], pi = tw.anaP[k][1], qr = tw.anaQ[k][0], qi = tw.anaQ[k][1];
+        for (int q = 0; q < kLanes; ++q) {
+            const float ar = fr[k][q], ai = fi[k][q], br = fr[31 - k][q], bi = -fi[31 - k][q];
+            const float sr = ar + br, si = ai + bi, dr = ar - br, di = ai - bi;
+            re[k][q] = sr * pr - si * pi + dr * qr - di * qi;
+            im[k][q] = sr * pi + si * pr + dr * qi + di * qr;
+        }
+    }
+}
+
+// The synthesis DCT-IV (see Dct4) split around the FFT, for four inputs:
+// x[q][stride * n] is sample n of lane q.
+void Dct4Pre(const float* const* x, const int* stride, const QmfTwiddles& tw, float (*__restrict br)[kLanes],
+             float (*__restrict bi)[kLanes]) {
+    for (int m = 0; m < 32; ++m) {
+        float a[kLanes], c[kLanes];
+        for (int q = 0; q < kLanes; ++q) a[q] = x[q][stride[q] * 2 * m], c[q] = x[q][stride[q] * (63 - 2 * m)];
+        const int j = tw.rev32[m];
+        const float p0 = tw.dct4Pre[m][0], p1 = tw.dct4Pre[m][1];
+        for (int q = 0; q < kLanes; ++q) {
+            br[j][q] = a[q] * p0 - c[q] * p1;
+            bi[j][q] = a[q] * p1 + c[q] * p0;
+        }
+    }
+}
+
+void Dct4Post(const float (*__restrict br)[kLanes], const float (*__restrict bi)[kLanes], const QmfTwiddles& tw,
+              float (*__restrict out)[kLanes]) {
+    for (int p = 0; p < 32; ++p) {
+        const float c = tw.dct4Post[p][0], s = tw.dct4Post[p][1];
+        for (int q = 0; q < kLanes; ++q) {
+            const float yr = br[p][q] * c - bi[p][q] * s;
+            const float yi = br[p][q] * s + bi[p][q] * c;
+            out[2 * p][q] = yr;
+            out[63 - 2 * p][q] = -yi;
+        }
+    }
+}
+
+// v(n) of the complex synthesis from C = DCT-IV(Re X) and S = DST-IV(Im X)
+// (see QmfSynthesis64::Process).
+void ComplexV(const float* c, const float* d, float* v) {
+    for (int n = 0; n < 64; n += 2) {
+        v[n] = d[n] - c[n];
+        v[n + 1] = -d[n + 1] - c[n + 1];
+    }
+    for (int j = 0; j < 64; j += 2) {
+        v[127 - j] = c[j] + d[j];
+        v[126 - j] = c[j + 1] - d[j + 1];
+    }
+}
+
+// Output k sums the ten windowed taps in a register, vectorised over k.
+void SynthesisWindow(const float* __restrict v, float* __restrict out) {
+    const float* __restrict w = kSbrQmfWindow;
+    for (int k = 0; k < 64; ++k) {
+        float acc = v[k] * w[k];
+        acc += v[192 + k] * w[64 + k];
+        for (int j = 1; j < 5; ++j) {
+            acc += v[256 * j + k] * w[128 * j + k];
+            acc += v[256 * j + 192 + k] * w[128 * j + 64 + k];
+        }
+        out[k] = acc;
+    }
+}
+
 }  // namespace
 
 void QmfAnalysis32::Reset() {
@@ -102,8 +266,7 @@ void QmfAnalysis32::Reset() {
     pos_ = 32 * kRingSlots;
 }
 
-void QmfAnalysis32::Process(const float* input, float* re, float* im) {
-    const QmfTwiddles& tw = Twiddles();
+float* QmfAnalysis32::Advance(const float* input) {
     if (pos_ == 0) {
         std::memmove(x_ + 32 * kRingSlots + 32, x_, 288 * sizeof(float));
         pos_ = 32 * kRingSlots + 32;
@@ -111,12 +274,49 @@ void QmfAnalysis32::Process(const float* input, float* re, float* im) {
     pos_ -= 32;
     float* const x = x_ + pos_;
     for (int n = 0; n < 32; ++n) x[n] = input[31 - n];
-    float u[64] = {};
+    return x;
+}
+
+namespace {
+
+void AnalysisWindow(const float* x, const float* window, float* u) {
+    for (int n = 0; n < 64; ++n) u[n] = 0.0f;
     for (int j = 0; j < 5; ++j) {
         const float* xj = x + 64 * j;
-        const float* w = tw.anaWindow + 64 * j;
+        const float* w = window + 64 * j;
         for (int n = 0; n < 64; ++n) u[n] += xj[n] * w[n];
     }
+}
+
+}  // namespace
+
+void QmfAnalysis32::ProcessSlots(const float* input, int slots, float (*re)[32], float (*im)[32]) {
+    const QmfTwiddles& tw = Twiddles();
+    for (int l = 0; l < slots; l += kLanes) {
+        const int count = std::min(kLanes, slots - l);
+        float u[kLanes][64] = {};
+        for (int q = 0; q < count; ++q) AnalysisWindow(Advance(input + 32 * (l + q)), tw.anaWindow, u[q]);
+        alignas(16) float fr[32][kLanes];
+        alignas(16) float fi[32][kLanes];
+        AnalysisPre(u, tw, fr, fi);
+        // Positive exponent: the forward transform of (imaginary, real).
+        Fft32Lanes(fi, fr, tw);
+        alignas(16) float xr[32][kLanes];
+        alignas(16) float xi[32][kLanes];
+        AnalysisPost(fr, fi, tw, xr, xi);
+        for (int q = 0; q < count; ++q)
+            for (int k = 0; k < 32; ++k) {
+                re[l + q][k] = xr[k][q];
+                im[l + q][k] = xi[k][q];
+            }
+    }
+}
+
+void QmfAnalysis32::Process(const float* input, float* re, float* im) {
+    const QmfTwiddles& tw = Twiddles();
+    float* const x = Advance(input);
+    float u[64];
+    AnalysisWindow(x, tw.anaWindow, u);
     // The modulations below run a forward FFT; the positive exponent they
     // need is its transform of the swapped pair (imaginary, real).
     alignas(16) float fr[32];
@@ -166,14 +366,55 @@ void QmfSynthesis64::Reset() {
     pos_ = 128 * kRingSlots;
 }
 
-void QmfSynthesis64::Process(const float* re, const float* im, float* output) {
-    const QmfTwiddles& tw = Twiddles();
+float* QmfSynthesis64::Advance() {
     if (pos_ == 0) {
         std::memmove(v_ + 128 * kRingSlots + 128, v_, (1280 - 128) * sizeof(float));
         pos_ = 128 * kRingSlots + 128;
     }
     pos_ -= 128;
-    float* const v = v_ + pos_;
+    return v_ + pos_;
+}
+
+void QmfSynthesis64::ProcessSlots(const float (*re)[64], const float (*im)[64], int slots, float* output) {
+    if (!im) {
+        for (int l = 0; l < slots; ++l) Process(re[l], nullptr, output + 64 * l);
+        return;
+    }
+    const QmfTwiddles& tw = Twiddles();
+    // Lanes 2s and 2s + 1: DCT-IV of Re X and of Im X reversed, slot l + s.
+    static const float kSilence[64] = {};
+    for (int l = 0; l < slots; l += kLanes / 2) {
+        const int count = std::min(kLanes / 2, slots - l);
+        const float* x[kLanes];
+        int stride[kLanes];
+        for (int s = 0; s < kLanes / 2; ++s) {
+            x[2 * s] = s < count ? re[l + s] : kSilence;
+            x[2 * s + 1] = s < count ? im[l + s] + 63 : kSilence + 63;
+            stride[2 * s] = 1;
+            stride[2 * s + 1] = -1;
+        }
+        alignas(16) float br[32][kLanes];
+        alignas(16) float bi[32][kLanes];
+        Dct4Pre(x, stride, tw, br, bi);
+        Fft32Lanes(br, bi, tw);
+        alignas(16) float y[64][kLanes];
+        Dct4Post(br, bi, tw, y);
+        for (int s = 0; s < count; ++s) {
+            float c[64], d[64];
+            for (int n = 0; n < 64; ++n) {
+                c[n] = y[n][2 * s];
+                d[n] = y[n][2 * s + 1];
+            }
+            float* const v = Advance();
+            ComplexV(c, d, v);
+            SynthesisWindow(v, output + 64 * (l + s));
+        }
+    }
+}
+
+void QmfSynthesis64::Process(const float* re, const float* im, float* output) {
+    const QmfTwiddles& tw = Twiddles();
+    float* const v = Advance();
     if (!im) {
         // v(n) = 1/32 sum_k X(k) cos(pi*(k+0.5)*(n-32)/64): a 64-point DCT-II
         // z(m), mirrored for n < 32, zero at n = 96, negated beyond.
@@ -200,28 +441,9 @@ void QmfSynthesis64::Process(const float* re, const float* im, float* output) {
         float c[64], d[64];
         Dct4(re, 1, tw, c);
         Dct4(im + 63, -1, tw, d);
-        for (int n = 0; n < 64; n += 2) {
-            v[n] = d[n] - c[n];
-            v[n + 1] = -d[n + 1] - c[n + 1];
-        }
-        for (int j = 0; j < 64; j += 2) {
-            v[127 - j] = c[j] + d[j];
-            v[126 - j] = c[j + 1] - d[j + 1];
-        }
+        ComplexV(c, d, v);
     }
-    // Output k sums the ten windowed taps in a register, vectorised over k.
-    const float* __restrict w = kSbrQmfWindow;
-    const float* __restrict vv = v;
-    float* __restrict out = output;
-    for (int k = 0; k < 64; ++k) {
-        float acc = vv[k] * w[k];
-        acc += vv[192 + k] * w[64 + k];
-        for (int j = 1; j < 5; ++j) {
-            acc += vv[256 * j + k] * w[128 * j + k];
-            acc += vv[256 * j + 192 + k] * w[128 * j + 64 + k];
-        }
-        out[k] = acc;
-    }
+    SynthesisWindow(v, output);
 }
 
 }  // namespace aurivane

@@ -370,8 +370,11 @@ void ProcessChannel(SbrDecoder* d, SbrChannel& c, const float* input, bool hf, b
     // reset that raises kx ever reads them).
     for (int r = 0; r < kLookBack; ++r)
         for (int k = std::max(c.kxPrev, 0); k < 32; ++k) c.low.re[r][k] = c.low.im[r][k] = 0.0f;
-    for (int l = 0; l < kSlots; ++l)
-        c.analysis.Process(input + 32 * l, c.low.re[kLookBack + l], complex ? c.low.im[kLookBack + l] : nullptr);
+    if (complex) {
+        c.analysis.ProcessSlots(input, kSlots, c.low.re + kLookBack, c.low.im + kLookBack);
+    } else {
+        for (int l = 0; l < kSlots; ++l) c.analysis.Process(input + 32 * l, c.low.re[kLookBack + l], nullptr);
+    }
     if (!complex) std::memset(c.low.im, 0, sizeof(c.low.im));
 
     // The previous frame's high band past its end slot 32 carries over.
@@ -559,14 +562,10 @@ int SbrDecoderApply(SbrDecoder* d, const SbrPayloadList* payloads, float* time, 
         ProcessChannel(d, d->ch[c], time + 1024 * c, hf[c], complex, d->xRe, d->xIm);
         if (ps) {
             d->ps.Apply(d->xRe, d->xIm, d->ch[0].low.re, d->ch[0].low.im, d->rRe, d->rIm);
-            for (int l = 0; l < kSlots; ++l) {
-                d->ch[0].synthesis.Process(d->xRe[l], d->xIm[l], time + 64 * l);
-                d->ch[1].synthesis.Process(d->rRe[l], d->rIm[l], time + 2048 + 64 * l);
-            }
+            d->ch[0].synthesis.ProcessSlots(d->xRe, d->xIm, kSlots, time);
+            d->ch[1].synthesis.ProcessSlots(d->rRe, d->rIm, kSlots, time + 2048);
         } else {
-            float* out = time + 2048 * c;
-            for (int l = 0; l < kSlots; ++l)
-                d->ch[c].synthesis.Process(d->xRe[l], complex ? d->xIm[l] : nullptr, out + 64 * l);
+            d->ch[c].synthesis.ProcessSlots(d->xRe, complex ? d->xIm : nullptr, kSlots, time + 2048 * c);
         }
     }
     *channels = ps ? 2 : coreChannels;
