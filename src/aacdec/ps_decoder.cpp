@@ -26,6 +26,10 @@ struct PsConfigConstants {
     int allpassEnd;  // bands below decorrelate through the all-pass links
     int longEnd;     // bands below (from allpassEnd) by a 14-slot delay, above by 1
     const int8_t* kToI;
+    // Runs of consecutive hybrid bands in one parameter band: run r covers
+    // [runStart[r], runStart[r + 1]) and belongs to runBand[r].
+    int numRuns;
+    int runStart[92], runBand[91];
     float phiRe[91], phiIm[91];  // fractional-delay rotation
     // Link m: its rotation and its gain a(m) times the band's decay slope.
     float qRe[3][kAllpassBands], qIm[3][kAllpassBands], gain[3][kAllpassBands];
@@ -37,6 +41,14 @@ struct PsConfigConstants {
         allpassEnd = use34 ? 50 : 30;
         longEnd = use34 ? 62 : 42;
         kToI = use34 ? kPsKToI34 : kPsKToI20;
+        numRuns = 0;
+        for (int k = 0; k < numHybrid; ++k) {
+            if (k == 0 || kToI[k] != kToI[k - 1]) {
+                runStart[numRuns] = k;
+                runBand[numRuns++] = kToI[k];
+            }
+        }
+        runStart[numRuns] = numHybrid;
         for (int k = 0; k < numHybrid; ++k) {
             const double fc = use34 ? (k < 32 ? kPsFCenter34Times24[k] / 24.0 : k - 26.5)
                                     : (k < 10 ? kPsFCenter20Times8[k] / 8.0 : k - 6.5);
@@ -505,15 +517,23 @@ void PsDecoder::Apply(float (*re)[64], float (*im)[64], const float (*lowRe)[32]
         // Transient attenuation from the power per parameter band.
         float bandPower[91];
         for (int k = 0; k < numHybrid; ++k) bandPower[k] = sr[k] * sr[k] + si[k] * si[k];
+        // Summed in band order, a run at a time in a register.
         float power[34] = {};
-        for (int k = 0; k < numHybrid; ++k) power[cc.kToI[k]] += bandPower[k];
+        for (int r = 0; r < cc.numRuns; ++r) {
+            float acc = power[cc.runBand[r]];
+            for (int k = cc.runStart[r]; k < cc.runStart[r + 1]; ++k) acc += bandPower[k];
+            power[cc.runBand[r]] = acc;
+        }
         float transGain[34];
         for (int i = 0; i < numPar_; ++i) {
             peakDecay_[i] = std::max(peakDecay_[i] * kPsPeakDecayAlpha, power[i]);
             smooth_[i] += kPsEnergySmoothingAlpha * (power[i] - smooth_[i]);
             peakDiff_[i] += kPsEnergySmoothingAlpha * (peakDecay_[i] - power[i] - peakDiff_[i]);
+            // smooth / p where p exceeds smooth, else 1 (1/1): no division
+            // on the other branch, so the loop vectorises.
             const float p = kPsTransientGamma * peakDiff_[i];
-            transGain[i] = p <= smooth_[i] ? 1.0f : smooth_[i] / p;
+            const bool attenuate = p > smooth_[i];
+            transGain[i] = (attenuate ? smooth_[i] : 1.0f) / (attenuate ? p : 1.0f);
         }
 
         // Decorrelated signal: the low bands through three fractional-delay
@@ -547,10 +567,12 @@ void PsDecoder::Apply(float (*re)[64], float (*im)[64], const float (*lowRe)[32]
         std::memcpy(dIm + ap, histIm_[(histPos_ - 14) & 15] + ap, sizeof(float) * (longEnd - ap));
         std::memcpy(dRe + longEnd, histRe_[(histPos_ - 1) & 15] + longEnd, sizeof(float) * (numHybrid - longEnd));
         std::memcpy(dIm + longEnd, histIm_[(histPos_ - 1) & 15] + longEnd, sizeof(float) * (numHybrid - longEnd));
-        for (int k = 0; k < numHybrid; ++k) {
-            const float g = transGain[cc.kToI[k]];
-            dRe[k] *= g;
-            dIm[k] *= g;
+        for (int r = 0; r < cc.numRuns; ++r) {
+            const float g = transGain[cc.runBand[r]];
+            for (int k = cc.runStart[r]; k < cc.runStart[r + 1]; ++k) {
+                dRe[k] *= g;
+                dIm[k] *= g;
+            }
         }
 
         const MixSlot slot = {sr, si, dRe, dIm, mixA_, mixD_, frac};
