@@ -86,11 +86,14 @@ void SbrHfGenerate(const SbrFreqTables& t, const SbrLowBands& low, bool complex,
     // over the whole look-back window.
     float a0r[32], a0i[32], a1r[32], a1i[32];
     float refl[32] = {};  // first reflection coefficient, real-valued path
-    // phi(i,j) = sum_n x(n - i + 2) conj(x(n - j + 2)) for every source band
-    // at once: slots outside, bands inside, so the sums vectorise over p.
+    // phi(i,j) = sum_n x(n - i + 2) conj(x(n - j + 2)), n = 0..37, for every
+    // source band at once: slots outside, bands inside, so the sums
+    // vectorise over p. phi(1,1), phi(1,2) and phi(0,2) are summed; phi(2,2)
+    // and phi(0,1) are phi(1,1) and phi(1,2) one slot earlier, taken from
+    // them by their end terms.
     const int numSource = std::min(t.k0, 32);
-    double r01[32] = {}, i01[32] = {}, r02[32] = {}, i02[32] = {};
-    double r11[32] = {}, r12[32] = {}, i12[32] = {}, r22[32] = {};
+    double r01[32], i01[32], r22[32];
+    double r02[32] = {}, i02[32] = {}, r11[32] = {}, r12[32] = {}, i12[32] = {};
     for (int n = 0; n < 38; ++n) {
         const float* __restrict y0r = low.re[n + 2];
         const float* __restrict y0i = low.im[n + 2];
@@ -100,15 +103,19 @@ void SbrHfGenerate(const SbrFreqTables& t, const SbrLowBands& low, bool complex,
         const float* __restrict y2i = low.im[n];
         for (int p = 0; p < numSource; ++p) {
             const double x0r = y0r[p], x0i = y0i[p], x1r = y1r[p], x1i = y1i[p], x2r = y2r[p], x2i = y2i[p];
-            r01[p] += x0r * x1r + x0i * x1i;
-            i01[p] += x0i * x1r - x0r * x1i;
             r02[p] += x0r * x2r + x0i * x2i;
             i02[p] += x0i * x2r - x0r * x2i;
             r11[p] += x1r * x1r + x1i * x1i;
             r12[p] += x1r * x2r + x1i * x2i;
             i12[p] += x1i * x2r - x1r * x2i;
-            r22[p] += x2r * x2r + x2i * x2i;
         }
+    }
+    for (int p = 0; p < numSource; ++p) {
+        const double a0r = low.re[0][p], a0i = low.im[0][p], a1r = low.re[1][p], a1i = low.im[1][p];
+        const double b0r = low.re[38][p], b0i = low.im[38][p], b1r = low.re[39][p], b1i = low.im[39][p];
+        r22[p] = r11[p] + (a0r * a0r + a0i * a0i) - (b0r * b0r + b0i * b0i);
+        r01[p] = r12[p] - (a1r * a0r + a1i * a0i) + (b1r * b0r + b1i * b0i);
+        i01[p] = i12[p] - (a1i * a0r - a1r * a0i) + (b1i * b0r - b1r * b0i);
     }
     for (int p = 0; p < numSource; ++p) {
         double ar1 = 0, ai1 = 0, ar0 = 0, ai0 = 0;
