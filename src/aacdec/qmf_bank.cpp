@@ -45,6 +45,10 @@ struct QmfTwiddles {
     // computed as it computes them, so four transforms side by side give
     // its values exactly.
     float fftCos[32], fftSin[32];
+    // The same, each repeated for the lanes of Fft32Lanes.
+    float laneCos4[4 * kLanes], laneSin4[4 * kLanes];
+    float laneCos8[8 * kLanes], laneSin8[8 * kLanes];
+    float laneCos16[8 * kLanes], laneSin16[8 * kLanes];
     QmfTwiddles() {
         for (int h = 1; h < 32; h <<= 1)
             for (int k = 0; k < h; ++k) {
@@ -52,6 +56,11 @@ struct QmfTwiddles {
                 fftCos[h + k] = static_cast<float>(std::cos(a));
                 fftSin[h + k] = static_cast<float>(-std::sin(a));
             }
+        for (int e = 0; e < 8 * kLanes; ++e) {
+            if (e < 4 * kLanes) laneCos4[e] = fftCos[4 + e / kLanes], laneSin4[e] = fftSin[4 + e / kLanes];
+            laneCos8[e] = fftCos[8 + e / kLanes], laneSin8[e] = fftSin[8 + e / kLanes];
+            laneCos16[e] = fftCos[16 + e / kLanes], laneSin16[e] = fftSin[16 + e / kLanes];
+        }
         for (int i = 0; i < 320; ++i) anaWindow[i] = kSbrQmfWindow[2 * i];
         for (int j = 0; j < 32; ++j) rev32[j] = FftBitReverse(j, 32);
         for (int j = 0; j < 64; ++j) rev64[j] = FftBitReverse(j, 64);
@@ -129,48 +138,49 @@ void Fft32Lanes(float (*__restrict re)[kLanes], float (*__restrict im)[kLanes], 
             im[b + 3][q] = i1 + r3;
         }
     }
-    for (int base = 0; base < 32; base += 8) {
-        for (int k = 0; k < 4; ++k) {
-            const float wr = tw.fftCos[4 + k], wi = tw.fftSin[4 + k];
-            const int a = base + k, b = base + 4 + k;
-            for (int q = 0; q < kLanes; ++q) {
-                const float ar = re[a][q], ai = im[a][q], br = re[b][q], bi = im[b][q];
-                const float tr = br * wr - bi * wi;
-                const float ti = br * wi + bi * wr;
-                re[b][q] = ar - tr;
-                im[b][q] = ai - ti;
-                re[a][q] = ar + tr;
-                im[a][q] = ai + ti;
-            }
+    // The remaining passes over flat runs of (element, lane) pairs with the
+    // twiddles repeated per lane: unit-stride loops without shuffles.
+    float* __restrict xr = re[0];
+    float* __restrict xi = im[0];
+    for (int base = 0; base < 32 * kLanes; base += 8 * kLanes) {
+        for (int e = 0; e < 4 * kLanes; ++e) {
+            const float wr = tw.laneCos4[e], wi = tw.laneSin4[e];
+            const int a = base + e, b = base + 4 * kLanes + e;
+            const float ar = xr[a], ai = xi[a], br = xr[b], bi = xi[b];
+            const float tr = br * wr - bi * wi;
+            const float ti = br * wi + bi * wr;
+            xr[b] = ar - tr;
+            xi[b] = ai - ti;
+            xr[a] = ar + tr;
+            xi[a] = ai + ti;
         }
     }
-    for (int k = 0; k < 8; ++k) {
-        const float w1r = tw.fftCos[8 + k], w1i = tw.fftSin[8 + k];
-        const float w2r = tw.fftCos[16 + k], w2i = tw.fftSin[16 + k];
-        for (int q = 0; q < kLanes; ++q) {
-            const float r0 = re[k][q], i0 = im[k][q], r1 = re[8 + k][q], i1 = im[8 + k][q];
-            const float r2 = re[16 + k][q], i2 = im[16 + k][q], r3 = re[24 + k][q], i3 = im[24 + k][q];
-            float tr = r1 * w1r - i1 * w1i;
-            float ti = r1 * w1i + i1 * w1r;
-            const float b0r = r0 + tr, b0i = i0 + ti;
-            const float b1r = r0 - tr, b1i = i0 - ti;
-            tr = r3 * w1r - i3 * w1i;
-            ti = r3 * w1i + i3 * w1r;
-            const float b2r = r2 + tr, b2i = i2 + ti;
-            const float b3r = r2 - tr, b3i = i2 - ti;
-            tr = b2r * w2r - b2i * w2i;
-            ti = b2r * w2i + b2i * w2r;
-            re[k][q] = b0r + tr;
-            im[k][q] = b0i + ti;
-            re[16 + k][q] = b0r - tr;
-            im[16 + k][q] = b0i - ti;
-            tr = b3r * w2i + b3i * w2r;
-            ti = b3i * w2i - b3r * w2r;
-            re[8 + k][q] = b1r + tr;
-            im[8 + k][q] = b1i + ti;
-            re[24 + k][q] = b1r - tr;
-            im[24 + k][q] = b1i - ti;
-        }
+    constexpr int kQ = 8 * kLanes;  // distance 8 in flat units
+    for (int e = 0; e < kQ; ++e) {
+        const float w1r = tw.laneCos8[e], w1i = tw.laneSin8[e];
+        const float w2r = tw.laneCos16[e], w2i = tw.laneSin16[e];
+        const float r0 = xr[e], i0 = xi[e], r1 = xr[kQ + e], i1 = xi[kQ + e];
+        const float r2 = xr[2 * kQ + e], i2 = xi[2 * kQ + e], r3 = xr[3 * kQ + e], i3 = xi[3 * kQ + e];
+        float tr = r1 * w1r - i1 * w1i;
+        float ti = r1 * w1i + i1 * w1r;
+        const float b0r = r0 + tr, b0i = i0 + ti;
+        const float b1r = r0 - tr, b1i = i0 - ti;
+        tr = r3 * w1r - i3 * w1i;
+        ti = r3 * w1i + i3 * w1r;
+        const float b2r = r2 + tr, b2i = i2 + ti;
+        const float b3r = r2 - tr, b3i = i2 - ti;
+        tr = b2r * w2r - b2i * w2i;
+        ti = b2r * w2i + b2i * w2r;
+        xr[e] = b0r + tr;
+        xi[e] = b0i + ti;
+        xr[2 * kQ + e] = b0r - tr;
+        xi[2 * kQ + e] = b0i - ti;
+        tr = b3r * w2i + b3i * w2r;
+        ti = b3i * w2i - b3r * w2r;
+        xr[kQ + e] = b1r + tr;
+        xi[kQ + e] = b1i + ti;
+        xr[3 * kQ + e] = b1r - tr;
+        xi[3 * kQ + e] = b1i - ti;
     }
 }
 
