@@ -358,10 +358,9 @@ bool Conceal(SbrChannel& c) {
     return true;
 }
 
-// Analysis, HF reconstruction and the QMF matrix of one channel; returns
-// the subband matrix rows through re/im (32 x 64).
-void ProcessChannel(SbrDecoder* d, SbrChannel& c, const float* input, bool hf, bool complex, float (*re)[64],
-                    float (*im)[64]) {
+// Analysis, HF reconstruction and the QMF matrix of one channel, left in
+// rows kHfAdj.. kHfAdj + 31 of c.high.
+void ProcessChannel(SbrDecoder* d, SbrChannel& c, const float* input, bool hf, bool complex) {
     // Look-back: the last 8 analysis slots of the previous frame.
     std::memmove(c.low.re[0], c.low.re[kSlots], sizeof(float) * 32 * kLookBack);
     std::memmove(c.low.im[0], c.low.im[kSlots], sizeof(float) * 32 * kLookBack);
@@ -422,33 +421,21 @@ void ProcessChannel(SbrDecoder* d, SbrChannel& c, const float* input, bool hf, b
         std::memset(&c.high, 0, sizeof(c.high));
         c.adjuster.reset = true;
     }
-    // X = X_Low below k_x, X_High from k_x to k_x + M, nothing above; the
-    // slots before the first envelope keep the previous frame's k_x and M.
-    // Masks (exact: x*1 = x) keep the copy one branch-free pass per slot.
-    float lowMask[2][32], highMask[2][64];
-    for (int e = 0; e < 2; ++e) {
-        const int kLow = std::clamp(e ? c.kxPrev : kx, 0, 64);
-        const int kHigh = std::clamp(e ? c.kxPrev + c.mPrev : kx + m, kLow, 64);
-        for (int k = 0; k < 32; ++k) lowMask[e][k] = k < kLow ? 1.0f : 0.0f;
-        for (int k = 0; k < 64; ++k) highMask[e][k] = k >= kLow && k < kHigh ? 1.0f : 0.0f;
-    }
+    // The QMF matrix X is the high-band buffer itself (rows kHfAdj on): it
+    // holds X_High from k_x to k_x + M and zeros elsewhere, so X_Low only
+    // goes in below k_x. The slots before the first envelope keep the
+    // previous frame's k_x. Rows that carry over to the next frame (slots 32
+    // on) are not part of X.
     for (int l = 0; l < kSlots; ++l) {
-        const int e = l < firstSlot ? 1 : 0;
-        const float* __restrict lm = lowMask[e];
-        const float* __restrict hm = highMask[e];
+        const int kLow = std::clamp(l < firstSlot ? c.kxPrev : kx, 0, 64);
+        const int kCore = std::min(kLow, 32);
+        float* __restrict xr = c.high.re[l + kHfAdj];
+        float* __restrict xi = c.high.im[l + kHfAdj];
         const float* __restrict lr = c.low.re[l + kHfAdj];
         const float* __restrict li = c.low.im[l + kHfAdj];
-        const float* __restrict hr = c.high.re[l + kHfAdj];
-        const float* __restrict hi = c.high.im[l + kHfAdj];
-        float* __restrict xr = re[l];
-        float* __restrict xi = im[l];
-        for (int k = 0; k < 32; ++k) {
-            xr[k] = lr[k] * lm[k] + hr[k] * hm[k];
-            xi[k] = li[k] * lm[k] + hi[k] * hm[k];
-        }
-        for (int k = 32; k < 64; ++k) {
-            xr[k] = hr[k] * hm[k];
-            xi[k] = hi[k] * hm[k];
+        for (int k = 0; k < kCore; ++k) {
+            xr[k] = lr[k];
+            xi[k] = li[k];
         }
     }
     c.kxPrev = kx;
@@ -559,13 +546,15 @@ int SbrDecoderApply(SbrDecoder* d, const SbrPayloadList* payloads, float* time, 
     // Channel 1 first: its output (2048..4095) overlaps no input, while
     // channel 0's output overwrites channel 1's core samples.
     for (int c = coreChannels - 1; c >= 0; --c) {
-        ProcessChannel(d, d->ch[c], time + 1024 * c, hf[c], complex, d->xRe, d->xIm);
+        ProcessChannel(d, d->ch[c], time + 1024 * c, hf[c], complex);
+        float(*xRe)[64] = d->ch[c].high.re + kHfAdj;
+        float(*xIm)[64] = d->ch[c].high.im + kHfAdj;
         if (ps) {
-            d->ps.Apply(d->xRe, d->xIm, d->ch[0].low.re, d->ch[0].low.im, d->rRe, d->rIm);
-            d->ch[0].synthesis.ProcessSlots(d->xRe, d->xIm, kSlots, time);
+            d->ps.Apply(xRe, xIm, d->ch[0].low.re, d->ch[0].low.im, d->rRe, d->rIm);
+            d->ch[0].synthesis.ProcessSlots(xRe, xIm, kSlots, time);
             d->ch[1].synthesis.ProcessSlots(d->rRe, d->rIm, kSlots, time + 2048);
         } else {
-            d->ch[c].synthesis.ProcessSlots(d->xRe, complex ? d->xIm : nullptr, kSlots, time + 2048 * c);
+            d->ch[c].synthesis.ProcessSlots(xRe, complex ? xIm : nullptr, kSlots, time + 2048 * c);
         }
     }
     *channels = ps ? 2 : coreChannels;

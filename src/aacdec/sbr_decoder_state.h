@@ -65,8 +65,7 @@ struct SbrDecoder {
     bool primed;
     SbrChannel ch[2];
     PsDecoder ps;
-    // Mono QMF matrix handed to parametric stereo and its second channel.
-    float xRe[32][64], xIm[32][64];
+    // Second channel made by parametric stereo.
     float rRe[32][64], rIm[32][64];
 };
 
