@@ -366,9 +366,14 @@ void SbrHfAdjust(const SbrAdjustInput& in, SbrAdjusterState* st, SbrSubbands* hi
             for (int run = 0; run < 2; ++run) {
                 const int m0 = run ? wrap : 0, m1 = run ? mCount : wrap;
                 const int base = noiseBase + 1 - (run ? 512 : 0);
-                for (int m = m0; m < m1; ++m) yr[m] += nq[m] * kSbrNoiseTable[base + m][0];
-                if (in.complex)
-                    for (int m = m0; m < m1; ++m) yi[m] += nq[m] * kSbrNoiseTable[base + m][1];
+                if (in.complex) {
+                    for (int m = m0; m < m1; ++m) {
+                        yr[m] += nq[m] * kSbrNoiseTable[base + m][0];
+                        yi[m] += nq[m] * kSbrNoiseTable[base + m][1];
+                    }
+                } else {
+                    for (int m = m0; m < m1; ++m) yr[m] += nq[m] * kSbrNoiseTable[base + m][0];
+                }
             }
             for (int j = 0; j < numSines; ++j) {
                 // phi = 1, i, -1, -i; the imaginary part alternates with the band.
