@@ -410,13 +410,17 @@ void QmfSynthesis64::ProcessSlots(const float (*re)[64], const float (*im)[64], 
         alignas(16) float y[64][kLanes];
         Dct4Post(br, bi, tw, y);
         for (int s = 0; s < count; ++s) {
-            float c[64], d[64];
-            for (int n = 0; n < 64; ++n) {
-                c[n] = y[n][2 * s];
-                d[n] = y[n][2 * s + 1];
-            }
             float* const v = Advance();
-            ComplexV(c, d, v);
+            // ComplexV with C and S read from their lanes.
+            const int c = 2 * s, d = 2 * s + 1;
+            for (int n = 0; n < 64; n += 2) {
+                v[n] = y[n][d] - y[n][c];
+                v[n + 1] = -y[n + 1][d] - y[n + 1][c];
+            }
+            for (int j = 0; j < 64; j += 2) {
+                v[127 - j] = y[j][c] + y[j][d];
+                v[126 - j] = y[j + 1][c] - y[j + 1][d];
+            }
             SynthesisWindow(v, output + 64 * (l + s));
         }
     }
