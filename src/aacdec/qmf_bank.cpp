@@ -213,13 +213,15 @@ void AnalysisPost(const float (*__restrict fr)[kLanes], const float (*__restrict
     }
 }
 
-// The synthesis DCT-IV (see Dct4) split around the FFT, for four inputs:
-// x[q][stride * n] is sample n of lane q.
-void Dct4Pre(const float* const* x, const int* stride, const QmfTwiddles& tw, float (*__restrict br)[kLanes],
+// The synthesis DCT-IVs (see Dct4) split around the FFT, for two slots:
+// lanes 2s and 2s + 1 take Re X and Im X reversed of slot s.
+void Dct4Pre(const float* __restrict re0, const float* __restrict im0, const float* __restrict re1,
+             const float* __restrict im1, const QmfTwiddles& tw, float (*__restrict br)[kLanes],
              float (*__restrict bi)[kLanes]) {
     for (int m = 0; m < 32; ++m) {
-        float a[kLanes], c[kLanes];
-        for (int q = 0; q < kLanes; ++q) a[q] = x[q][stride[q] * 2 * m], c[q] = x[q][stride[q] * (63 - 2 * m)];
+        const int e = 2 * m, o = 63 - 2 * m;
+        const float a[kLanes] = {re0[e], im0[o], re1[e], im1[o]};
+        const float c[kLanes] = {re0[o], im0[e], re1[o], im1[e]};
         const int j = tw.rev32[m];
         const float p0 = tw.dct4Pre[m][0], p1 = tw.dct4Pre[m][1];
         for (int q = 0; q < kLanes; ++q) {
@@ -395,17 +397,9 @@ void QmfSynthesis64::ProcessSlots(const float (*re)[64], const float (*im)[64], 
     static const float kSilence[64] = {};
     for (int l = 0; l < slots; l += kLanes / 2) {
         const int count = std::min(kLanes / 2, slots - l);
-        const float* x[kLanes];
-        int stride[kLanes];
-        for (int s = 0; s < kLanes / 2; ++s) {
-            x[2 * s] = s < count ? re[l + s] : kSilence;
-            x[2 * s + 1] = s < count ? im[l + s] + 63 : kSilence + 63;
-            stride[2 * s] = 1;
-            stride[2 * s + 1] = -1;
-        }
         alignas(16) float br[32][kLanes];
         alignas(16) float bi[32][kLanes];
-        Dct4Pre(x, stride, tw, br, bi);
+        Dct4Pre(re[l], im[l], count > 1 ? re[l + 1] : kSilence, count > 1 ? im[l + 1] : kSilence, tw, br, bi);
         Fft32Lanes(br, bi, tw);
         alignas(16) float y[64][kLanes];
         Dct4Post(br, bi, tw, y);
