@@ -160,7 +160,9 @@ void ApplyNoiseSubstitution(ChannelStream* ch, int32_t channelIndex, ChannelStre
     ForEachBandWindow(ch->ics, [&](int32_t g, int32_t b, int32_t start, int32_t count) {
         const int32_t slot = g * 16 + b;
         if (!ch->pnsFlag[slot]) return;
-        const double amplitude = std::pow(2.0, 0.25 * ch->scalefactor[slot] - bias);
+        // The noise energy is stored like a scalefactor (value - 100) but
+        // scales the band as 2^(energy/4) itself: the 100 comes back here.
+        const double amplitude = std::pow(2.0, 0.25 * (ch->scalefactor[slot] + 100) - bias);
         int16_t* state = &noise->state;
         if (ch0->correlated[slot]) {
             if (channelIndex == 0) {
