@@ -1,5 +1,6 @@
 // Stereo and noise tools on hand-set channel streams: intensity, M/S,
 // correlated noise, the generator's progression and TNS ranges.
+#include "aac_block_writer.h"
 #include "aacdec/aac_channel.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace aurivane {
 namespace {
@@ -65,10 +68,10 @@ TEST(AacNoiseSubstitution, CorrelatedNoiseInBothChannelsSkipsMidSide) {
     for (ChannelStream* ch : {ch0.get(), ch1.get()}) {
         ch->sectionCodebook[5] = 13;
         ch->pnsFlag[5] = 1;
-        ch->scalefactor[5] = 20;
+        ch->scalefactor[5] = 20 - 100;  // noise energy 20, stored like a scalefactor
         ch->usesNoise = 1;
     }
-    ch1->scalefactor[5] = 24;  // 6 dB louder
+    ch1->scalefactor[5] = 24 - 100;  // 6 dB louder
     ch0->msMask[5] = 1;
     NoiseGenerator noise{123, 7};
     ApplyNoiseCorrelationCheck(ch0.get(), ch1.get());
@@ -85,6 +88,49 @@ TEST(AacNoiseSubstitution, CorrelatedNoiseInBothChannelsSkipsMidSide) {
     }
     // Band energy is the square of 2^(0.25 * 20 - 9).
     EXPECT_NEAR(std::sqrt(energy), std::pow(2.0, 5.0 - 9.0), 1e-6);
+}
+
+// One noise band through the parser and the tools: the first noise energy is
+// global_gain - 90 + (9-bit value - 256), and every window's band carries
+// the energy 2^(energy/2) at the inverse quantiser's scale (2^-9 long,
+// 2^-6 short, as a scalefactor of 100 and q = 1 would give per line).
+TEST(AacNoiseSubstitution, BandEnergyFromTheCodedNoiseEnergy) {
+    aactest::CoreHarness h(22050);
+    for (int windowSequence : {0, 2}) {
+        for (const auto& [gain, value] : {std::pair{120, 256}, std::pair{100, 230}, std::pair{150, 300}}) {
+            aactest::BitWriter w;
+            w.Put(0, 3);  // SCE
+            w.Put(0, 4);
+            w.Put(static_cast<uint32_t>(gain), 8);
+            aactest::IcsSpec s;
+            s.windowSequence = windowSequence;
+            s.maxSfb = 3;
+            aactest::WriteIcsInfo(w, s);
+            const bool isShort = windowSequence == 2;
+            // Sections: zero band, noise band, zero band (one group).
+            for (int cb : {0, 13, 0}) {
+                w.Put(static_cast<uint32_t>(cb), 4);
+                w.Put(1, isShort ? 3 : 5);
+            }
+            w.Put(static_cast<uint32_t>(value), 9);
+            w.Put(0, 3);  // no pulse, TNS or gain control data
+            aactest::WriteEnd(w);
+            ASSERT_EQ(h.Decode(w.bytes), 0);
+            const std::vector<int>& off = isShort ? aactest::ShortOffsets22050() : aactest::LongOffsets22050();
+            const int energy = gain - 90 + value - 256;
+            const double expected = std::pow(2.0, 0.5 * energy - 2.0 * (isShort ? 6 : 9));
+            const float* x = h.Core().concealment[0].storedSpectrum;
+            for (int win = 0; win < (isShort ? 8 : 1); ++win) {
+                double band = 0.0, outside = 0.0;
+                for (int k = 0; k < (isShort ? 128 : 1024); ++k) {
+                    const double e = static_cast<double>(x[win * 128 + k]) * x[win * 128 + k];
+                    (k >= off[1] && k < off[2] ? band : outside) += e;
+                }
+                EXPECT_NEAR(band / expected, 1.0, 1e-5) << "window " << win << ", energy " << energy;
+                EXPECT_EQ(outside, 0.0);
+            }
+        }
+    }
 }
 
 TEST(AacNoiseSubstitution, GeneratorAdvancesBetweenFrames) {

@@ -47,10 +47,11 @@ TEST_P(EncoderStream, MatchesFfmpegFloat) {
         EXPECT_GE(c.snrDb, kFloatSnrDb) << item.file << " max diff " << c.maxDiff;
     } else {
         // Substituted noise is random in every decoder: per band, exact
-        // outside it and by energy in it (ours measures 2-4 dB below the
-        // peer in this stream's noise bands; band errors beside them reach
-        // -84 dB of the signal, from the sidelobes of two different noises).
-        ExpectBandsAgree(CompareBands(peer, ours), item.file, -80.0, -5.0, 1.0);
+        // outside it and by energy in it, within the spread of two
+        // independent noises over 30-40 frames (0.3 dB seen) plus a margin;
+        // band errors beside them reach -84 dB of the signal, from the
+        // sidelobes of two different noises.
+        ExpectBandsAgree(CompareBands(peer, ours), item.file, -80.0, -0.75, 0.75);
     }
 }
 
