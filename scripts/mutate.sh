@@ -30,6 +30,7 @@ MUTATIONS=(
   "imdct-sign|src/aacdec/aac_filterbank.cpp|DctIv(spectrum, count, u, work);|DctIv(spectrum, count, u, work); for (float& v : u) v = -v;|ThirdPartyLc.*24k|"
   "sbr-coupled-right-envelope|src/aacdec/sbr_decoder.cpp|c1.envOrig[l][k] = level / (1.0f + std::exp2((bal - pan) / a));|c1.envOrig[l][k] = level / (1.0f + std::exp2((pan - bal) / a));||"
   "sbr-no-aliasing-reduction|src/aacdec/sbr_hf.cpp|if (!in.complex && in.degreeAlias) ReduceAliasing(|if (false) ReduceAliasing(||"
+  "pns-stored-energy|src/aacdec/aac_spectral_tools.cpp|0.25 * (ch->scalefactor[slot] + 100) - bias|0.25 * ch->scalefactor[slot] - bias||"
 )
 
 field() { echo "$1" | awk -F'|' -v i="$2" '{print $i}'; }
