@@ -2,8 +2,8 @@
 // stereo stream (complex QMF, hybrid filterbank, decorrelator) and a stereo
 // SBR stream (complex QMF, as mono), both generated SBR/PS payloads in real
 // AAC-LC cores. The "realtime" counter is seconds of audio decoded per
-// second of wall-clock time, as bench/sbr_peers.sh times ffmpeg and faad
-// on the same streams.
+// second of wall-clock time; bench/speed.sh times the program against
+// ffmpeg and faad as whole processes.
 #include "support/sbr_payload_gen.h"
 
 #include <aurivane/aurivane.h>
