@@ -132,7 +132,9 @@ bool Open(const std::string& path, SndFile* file, AudioInfo* info, std::string* 
     return true;
 }
 
+// A float file may hold NaN: silence, not an undefined conversion.
 int16_t ToPcm16(float v) {
+    if (std::isnan(v)) return 0;
     const float s = std::nearbyint(v * 32768.0f);
     return static_cast<int16_t>(std::clamp(s, -32768.0f, 32767.0f));
 }

@@ -67,8 +67,10 @@ std::vector<std::string> Files(const Args& args) {
     return files;
 }
 
-// Clamps and truncates toward zero, as the AacDecoder filter converts.
+// Clamps and truncates toward zero, as the AacDecoder filter converts; a NaN
+// from a hostile frame becomes silence.
 int16_t ToPcm16(float v) {
+    if (!(v == v)) return 0;
     v = v < -32768.0f ? -32768.0f : v;
     v = v > 32767.0f ? 32767.0f : v;
     return static_cast<int16_t>(v);
