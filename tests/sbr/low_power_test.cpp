@@ -195,14 +195,14 @@ TEST(SbrLowPower, AliasingReductionSuppressesTheImageOfABorderSinusoid) {
     });
     constexpr std::size_t kN = 32768;  // 1.35 Hz bins at 44.1 kHz
     ASSERT_GE(out.size(), kN);
-    std::vector<std::complex<double>> spec(kN);
-    for (std::size_t i = 0; i < kN; ++i) spec[i] = out[i] * (0.5 - 0.5 * std::cos(2 * kPi * i / kN));
-    test::ReferenceFft(spec);
+    std::vector<std::complex<double>> spectrum(kN);
+    for (std::size_t i = 0; i < kN; ++i) spectrum[i] = out[i] * (0.5 - 0.5 * std::cos(2 * kPi * i / kN));
+    test::ReferenceFft(spectrum);
     // Output band width 44100 / 128 Hz = kN / 128 bins; the tone sits
     // 0.02 bands above the border k, the image as far below it.
-    auto energyAt = [&spec](double bin) {
+    auto energyAt = [&spectrum](double bin) {
         double e = 0;
-        for (long i = std::lround(bin) - 4; i <= std::lround(bin) + 4; ++i) e += std::norm(spec[i]);
+        for (long i = std::lround(bin) - 4; i <= std::lround(bin) + 4; ++i) e += std::norm(spectrum[i]);
         return e;
     };
     const double tone = energyAt((k + 0.02) * kN / 128), image = energyAt((k - 0.02) * kN / 128);
